@@ -1,0 +1,364 @@
+// applyKestro.cpp - the apply run's frame: main, the run state, start-up,
+// the root check, the working directories, the command line and bundle
+// resolution, the clean-up that failures and signals run, and the failure
+// ending shared by every stage.
+#include "applyKestro.h"
+
+#include <errno.h>
+#include <libintl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "bundle_data.h"
+#include "maint.h"
+
+char* maintRoot = copyString("/var/maint");
+char maintLogRoot[15] = "/var/log/maint";
+char* defaultDownload = copyString("/var/maint/downloads");
+char* stanzaFile = copyString("clientinstall.bundles");
+
+time_t starttime = 0;
+char* startDir = nullptr;
+char* workdir = nullptr;
+char* oldimagedir = nullptr;
+char* newimagedir = nullptr;
+char* tripdb = nullptr;
+char* tempfile = nullptr;
+char* clientBundles = nullptr;
+char* maintBundle = nullptr;
+
+char* orig_old_image = nullptr;
+char* orig_new_image = nullptr;
+char* old_image = nullptr;
+char* new_image = nullptr;
+int imagesGzipped = 0;
+char* oldImageMD5 = nullptr;
+char* newImageSize = nullptr;
+char* newImageFSType = nullptr;
+char* newImageInodes = nullptr;
+
+// The clean-up's command lines, composed when the directories are named so
+// that the signal handler runs no formatting of its own.
+static char umountOld[MAINT_BUFF];
+static char umountNew[MAINT_BUFF];
+static char removeWorkdir[MAINT_BUFF];
+
+// Final-name files of a finishing stage that has not completed.
+static char* partialImage = nullptr;
+static char* partialRecord = nullptr;
+
+// The signal the handler caught, 0 when none.
+static volatile sig_atomic_t caughtSignal = 0;
+
+static const int HANDLED_SIGNALS[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+
+void setState(char*& variable, const char* value) {
+  free(variable);
+  variable = copyString(value);
+}
+
+// fork/exec of the shell without any stdio, safe inside the signal handler.
+static void quietShell(const char* cmd) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", cmd, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  if (pid > 0) {
+    int status;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+}
+
+void cleanupWorkDir(int sig) {
+  if (sig > 0) caughtSignal = sig;
+  if (workdir) {
+    if (chdir(workdir) != 0) {
+      // The directory may be gone already; the commands below use full paths.
+    }
+    if (oldimagedir) {
+      quietShell(umountOld);
+      rmdir(oldimagedir);
+    }
+    if (newimagedir) {
+      quietShell(umountNew);
+      rmdir(newimagedir);
+    }
+    if (chdir("..") != 0) {
+    }
+    quietShell(removeWorkdir);
+  }
+  for (int s : HANDLED_SIGNALS) signal(s, SIG_DFL);
+}
+
+void setPartialOutput(const char* image, const char* record) {
+  setState(partialImage, image);
+  setState(partialRecord, record);
+}
+
+void clearPartialOutput() {
+  setState(partialImage, nullptr);
+  setState(partialRecord, nullptr);
+}
+
+void failRun(bool cleanup, int pre, int post) {
+  if (partialImage) unlink(partialImage);
+  if (partialRecord) unlink(partialRecord);
+  if (cleanup) cleanupWorkDir(-1);
+  if (pre >= 0) logOnlyDelimiter(pre, post);
+  if (maintBundle && clientBundles) {
+    appendClientStanza(clientBundles, maintBundle, canonicalDate(nullptr), FAILED);
+  }
+  exit(1);
+}
+
+void checkInterrupted() {
+  if (!caughtSignal) return;
+  char number[16];
+  snprintf(number, sizeof number, "%d", static_cast<int>(caughtSignal));
+  logAndConsole('E', "Fatal error: The run was interrupted by signal %s. Exiting.", number);
+  failRun(true, 0, 2);
+}
+
+void composeCommand(char* buff, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  int n = vsnprintf(buff, MAINT_BUFF, fmt, ap);
+  va_end(ap);
+  if (n >= 0 && n < MAINT_BUFF) return;
+  logAndConsole('E', "Fatal error: A command line would be longer than %s characters. Exiting.",
+                "299");
+  logOnly("    ", buff);
+  failRun(true, 0, 2);
+}
+
+const char* shellValue(const char* item, const char* value) {
+  if (shellSafe(value)) return value;
+  logAndConsole('E',
+                "Fatal error: The %s \"%s\" holds characters that a shell command must not be "
+                "given. Exiting.",
+                item, value ? value : "");
+  failRun(true, 0, 2);
+}
+
+int runLogged(const char* cmd, bool logFirst) {
+  if (logFirst) logOnly(">>", cmd);
+  // The error text some failure messages append is the one this command
+  // leaves: the system's text for 0 unless the command could not start.
+  errno = 0;
+  int rc = runShell(cmd);
+  int error = errno;
+  if (!logFirst) logOnly(">>", cmd);
+  // The shell itself killed by one of the run's signals counts like the
+  // handler having caught it: the run must not go on.
+  if (rc != -1 && WIFSIGNALED(rc)) {
+    int s = WTERMSIG(rc);
+    if (s == SIGHUP || s == SIGINT || s == SIGQUIT || s == SIGTERM) caughtSignal = s;
+  }
+  checkInterrupted();
+  errno = error;
+  return rc;
+}
+
+void startup() {
+  starttime = time(nullptr);
+  mkdir(maintRoot, 0755);
+  char name[MAINT_BUFF];
+  formatText(name, sizeof name, "%s/kestro.log", maintLogRoot);
+  logFileName(name);
+  methodTrace trace("main");
+  formatText(name, sizeof name, "%s/kestro.lock", maintRoot);
+  getMaintLock(name, "applyKestro");
+  setupLogrotate();
+  char cwd[MAINT_BUFF];
+  // A start directory longer than the buffer stays unknown; a relative
+  // bundle name then cannot be resolved against it (parseCommandLine).
+  setState(startDir, getcwd(cwd, sizeof cwd) ? cwd : nullptr);
+}
+
+void authorize(int argc, char** argv) {
+  methodTrace trace("authorize");
+  char* user = backtics("whoami");
+  chomp(user);
+  bool root = strcmp(user, "root") == 0;
+  free(user);
+  if (!root) {
+    logAndConsole('E', "This application must be run with root authority. Exiting.");
+    cleanupWorkDir(-1);
+    logOnlyDelimiter(0, 2);
+    exit(1);
+  }
+  logOnlyDelimiter(1, 1);
+  logAndConsole('I', "Starting apply phase for client POS image maintenance.");
+  logCommandLine(argc, argv);
+  char* name = tempfilename("maint%d");
+  setState(workdir, name);
+  free(name);
+  char path[MAINT_BUFF];
+  formatText(path, sizeof path, "%s/oldimage", workdir);
+  setState(oldimagedir, path);
+  setState(newimagedir, "/tftpboot/image/zor_image");
+  formatText(path, sizeof path, "%s/tw.maint_db", workdir);
+  setState(tripdb, path);
+  formatText(path, sizeof path, "%s/temp.file", workdir);
+  setState(tempfile, path);
+  formatText(umountOld, sizeof umountOld, "/bin/umount %s 2>/dev/null", oldimagedir);
+  formatText(umountNew, sizeof umountNew, "/bin/umount %s 2>/dev/null", newimagedir);
+  formatText(removeWorkdir, sizeof removeWorkdir, "/bin/rm -rf %s 2>/dev/null", workdir);
+}
+
+void buildWorkDirs() {
+  mkdir(maintRoot, 0755);
+  for (int s : HANDLED_SIGNALS) signal(s, cleanupWorkDir);
+  const char* dirs[] = {workdir, oldimagedir, newimagedir};
+  for (const char* dir : dirs) {
+    if (directoryExists(dir)) continue;
+    if (mkdir(dir, 0755) != 0) {
+      const char* error = strerror(errno);
+      char text[MAINT_BUFF];
+      snprintf(text, sizeof text, "%s", error);
+      cleanupWorkDir(-1);
+      logAndConsole('E',
+                    dir == workdir ? "Fatal Error: Unable to create working directory %s."
+                                   : "Fatal Error: Unable to create image working directory %s.",
+                    dir, text);
+      logOnlyDelimiter(0, 2);
+      exit(1);
+    }
+  }
+  runShell("rm -f /tftpboot/image/*.ImageInProcess");
+  char path[MAINT_BUFF];
+  formatText(path, sizeof path, "%s/%s", maintRoot, stanzaFile);
+  setState(clientBundles, path);
+  if (chdir(workdir) != 0) {
+    // Commands below use full paths; a missing directory shows there.
+  }
+}
+
+void help() {
+  methodTrace trace("help");
+  console(' ', " ");
+  console('I', gettext("applyKestro accepts one command line parameter."));
+  console('I', gettext("Specify the name of the maintenance bundle to be processed."));
+  exit(1);
+}
+
+// The bundle was not found (or its path cannot be formed): message,
+// delimiter and a "Failed" stanza naming `name`.
+[[noreturn]] static void bundleMissing(char severity, const char* format, const char* name) {
+  setState(maintBundle, name);
+  logAndConsole(severity, format, name);
+  failRun(false, 0, 2);
+}
+
+void parseCommandLine(int argc, char** argv) {
+  methodTrace trace("parseCommandLine");
+  const char* bundle = nullptr;
+  char* invalid = nullptr;
+  int invalidSize = 0;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (arg[0] == '-' && arg[1] == 'M') {
+      setConsole(MBEAN);
+    } else if ((arg[0] == '-' && arg[1] == 'h') || strcmp(arg, "--help") == 0) {
+      help();
+    } else if (arg[0] == '-') {
+      dynamicStrCat(invalid, arg, invalidSize);
+      dynamicStrCat(invalid, " ", invalidSize);
+    } else if (!bundle) {
+      bundle = arg;
+    } else {
+      logAndConsole('E', "Only one maintenance bundle may be specified on the command line.");
+      logAndConsole('E', "%s and %s both appear to be bundle names.", bundle, arg);
+      console(' ', " ");
+      help();
+    }
+  }
+  if (invalid) {
+    char* save = nullptr;
+    for (char* opt = strtok_r(invalid, " ", &save); opt; opt = strtok_r(nullptr, " ", &save)) {
+      logAndConsole('E', "Invalid option: %s", opt);
+      console(' ', " ");
+    }
+    free(invalid);
+    logOnlyDelimiter(0, 2);
+    exit(1);
+  }
+  if (!bundle) {
+    logAndConsole('E',
+                  "Maintenance bundle name must be specified on the command line. Exiting.\n");
+    logOnlyDelimiter(0, 2);
+    exit(1);
+  }
+
+  const char* tooLong = "Fatal error: Maintenance bundle path %s is longer than 299 characters.";
+  char name[MAINT_BUFF];
+  size_t len = strlen(bundle);
+  bool hasTar = len >= 4 && strcmp(bundle + len - 4, ".tar") == 0;
+  if (!formatText(name, sizeof name, "%s%s", bundle, hasTar ? "" : ".tar")) {
+    bundleMissing('E', tooLong, name);
+  }
+  if (name[0] != '/') {
+    if (!startDir) {
+      bundleMissing('E', "Fatal error: The start directory is longer than 299 characters, so "
+                    "bundle %s cannot be looked for there.",
+                    name);
+    }
+    const char* rel = strncmp(name, "./", 2) == 0 ? name + 2 : name;
+    char path[MAINT_BUFF];
+    if (!formatText(path, sizeof path, "%s/%s", startDir, rel)) bundleMissing('E', tooLong, path);
+    if (fileExists(path)) snprintf(name, sizeof name, "%s", path);
+  }
+  if (!fileExists(name)) {
+    const char* missing = "Fatal error: Maintenance bundle %s does not exist.";
+    if (name[0] == '/') bundleMissing('W', missing, name);
+    char path[MAINT_BUFF];
+    if (!formatText(path, sizeof path, "%s/%s", defaultDownload, name)) {
+      bundleMissing('E', tooLong, path);
+    }
+    if (!fileExists(path)) bundleMissing('W', missing, path);
+    snprintf(name, sizeof name, "%s", path);
+  }
+  setState(maintBundle, name);
+}
+
+int main(int argc, char** argv) {
+  static char programName[] = "applyKestro";
+  static char mbeanOption[] = "-M";
+  static char defaultBundle[] = "/tmp/javagz.tar";
+  static char* replacement[] = {programName, mbeanOption, defaultBundle, nullptr};
+  if (argc > 99) {
+    argc = 3;
+    argv = replacement;
+  }
+  setupForTranslation("applyKestro");
+  startup();
+  authorize(argc, argv);
+  logRPMLevel("applyKestro");
+  buildWorkDirs();
+  parseCommandLine(argc, argv);
+  if (checkTripwireVersion() == 1) failRun(true, 0, 2);
+  extractControlFiles();
+  parseMaintData();
+  processImageNames();
+  prepForMaint();
+  applyMaintToNewImage();
+  validateNewImage();
+  finishNewImage();
+  checkInterrupted();
+  clearPartialOutput();
+  cleanupWorkDir(-1);
+  logAndPrintElapsedTime(static_cast<unsigned long>(starttime),
+                         static_cast<unsigned long>(time(nullptr)));
+  logOnlyDelimiter(0, 2);
+  appendClientStanza(clientBundles, maintBundle, canonicalDate(nullptr), OK);
+  runShell("rm -rf /tmp/maint_zor");
+  return 0;
+}

@@ -1,0 +1,95 @@
+// applyKestro.h - the apply run's shared state and stages, used by the
+// driver's sources only.  Every text of the run state is a heap copy that
+// lives until the process ends; a value is replaced, never edited.
+#ifndef DELTAMAINT_APPLYKESTRO_H
+#define DELTAMAINT_APPLYKESTRO_H
+
+#include <ctime>
+
+// Fixed places.
+extern char* maintRoot;          // "/var/maint"
+extern char maintLogRoot[15];    // "/var/log/maint"
+extern char* defaultDownload;    // "/var/maint/downloads"
+extern char* stanzaFile;         // "clientinstall.bundles"
+
+// Set by the frame.
+extern time_t starttime;
+extern char* startDir;
+extern char* workdir;
+extern char* oldimagedir;
+extern char* newimagedir;
+extern char* tripdb;
+extern char* tempfile;
+extern char* clientBundles;
+extern char* maintBundle;
+
+// Set from the bundle's maintenance data.
+extern char* orig_old_image;
+extern char* orig_new_image;
+extern char* old_image;
+extern char* new_image;
+extern int imagesGzipped;
+extern char* oldImageMD5;
+extern char* newImageSize;
+extern char* newImageFSType;
+extern char* newImageInodes;
+
+// Replaces a run-state text by a copy of `value`.
+void setState(char*& variable, const char* value);
+
+// Frame stages.
+void startup();
+void authorize(int argc, char** argv);
+void buildWorkDirs();
+void parseCommandLine(int argc, char** argv);
+[[noreturn]] void help();
+void cleanupWorkDir(int sig);
+
+// Bundle unpacking and maintenance data.
+void extractControlFiles();
+void parseMaintData();
+void processImageNames();
+void processGzippedImage();
+int checkOldImageMD5(const char* oldImageMD5);
+
+// New image construction and maintenance apply.
+void prepForMaint();
+void prepOldImageFile();
+void buildNewImageFile();
+void applyMaintToNewImage();
+
+// Validation with the integrity checker.
+void validateNewImage();
+char* newImageTripwireRun();
+
+// Finishing: filesystem check, compression or rename, checksum record.
+void finishNewImage();
+char* createImageMD5(char* image);
+char* createImageMD5(const char* image);
+void buildNewImageMD5(char* localmd5);
+void buildNewImageMD5(const char* localmd5);
+
+// The failure ending's last steps: the clean-up when asked, the delimiter
+// (pre < 0 writes none), a "Failed" stanza once the bundle is known, and
+// exit status 1.
+[[noreturn]] void failRun(bool cleanup, int pre, int post);
+
+// Names the files the finishing stage is writing under their final names;
+// a failure ending removes them, so no image is left in place by a run that
+// did not end "OK".  clearPartialOutput keeps them.
+void setPartialOutput(const char* image, const char* record);
+void clearPartialOutput();
+
+// Composes a command line into `buff` (MAINT_BUFF bytes); a command that
+// would not fit is never run: the run ends with a message naming it.
+void composeCommand(char* buff, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+// Returns `value` when a shell may be given it; otherwise ends the run with
+// a message naming the item.
+const char* shellValue(const char* item, const char* value);
+// Logs a command with the indent ">>" and runs it; `logFirst` false logs
+// it only after it ran.  Ends the run when a signal interrupted it.
+int runLogged(const char* cmd, bool logFirst = true);
+// Ends the run when a signal arrived since the last check.
+void checkInterrupted();
+
+#endif  // DELTAMAINT_APPLYKESTRO_H

@@ -1,0 +1,87 @@
+// apply_validate.cpp - checking the new image with the integrity checker
+// against the bundle's database, unmounting it, and reporting the counts of
+// objects and violations from the checker's report.
+#include <errno.h>
+#include <libintl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "applyKestro.h"
+#include "maint.h"
+
+char* newImageTripwireRun() {
+  if (chdir(workdir) != 0) {
+  }
+  logBlank(1);
+  logOnly("", "Running tripwire on newly created image to validate maintenance apply.");
+  buildTripFilenames(maintRoot);
+  char rule[MAINT_BUFF];
+  composeCommand(rule, "%s -> pugsM ;", newimagedir);
+  if (buildTripControlFiles(rule, maintRoot) != 0) {
+    cleanupWorkDir(-1);
+    logAndPrintElapsedTime(static_cast<unsigned long>(starttime),
+                           static_cast<unsigned long>(time(nullptr)));
+    failRun(false, 0, 2);
+  }
+  char report[MAINT_BUFF];
+  formatText(report, sizeof report, "%s/trip.lst", workdir);
+  char cmd[MAINT_BUFF];
+  composeCommand(cmd, "/usr/sbin/tripwire -m c -c %s -p %s -d %s >%s 2>&1", twConfigFile(),
+                 twPolicyFile(), tripdb, report);
+  runLogged(cmd);
+  unlink(tripdb);
+  composeCommand(cmd, "/bin/umount %s  >%s 2>&1", newimagedir, tempfile);
+  int rc = runLogged(cmd);
+  if (rc != 0) {
+    // The image must not be checked, compressed or put in place while it
+    // is still mounted: the run ends here.
+    char rcText[32];
+    snprintf(rcText, sizeof rcText, "rc = %d", rc);
+    tmpfileToLog("    ", tempfile);
+    logAndConsole('W', "Unable to unmount image from %s.", newimagedir, rcText);
+    failRun(true, 0, 2);
+  }
+  return copyString(report);
+}
+
+// The number after the first ':' that follows `phrase` in `line`, read the
+// way atoi reads; leaves `count` alone when the line lacks the phrase.
+static void readCount(const char* line, const char* phrase, int& count) {
+  const char* at = strstr(line, phrase);
+  if (!at) return;
+  const char* colon = strchr(at, ':');
+  if (!colon) return;
+  char number[MAINT_BUFF];
+  snprintf(number, sizeof number, "%s", colon + 1);
+  count = atoi(skipWS(number));
+}
+
+void validateNewImage() {
+  if (chdir(workdir) != 0) {
+  }
+  char* report = newImageTripwireRun();
+  errno = 0;
+  char* text = file2Buffer(report);
+  int total = 0;
+  int errors = 0;
+  if (!text) {
+    logAndConsole('W', "Can not open file %s.", report, strerror(errno));
+  } else {
+    char* save = nullptr;
+    for (char* line = strtok_r(text, "\n", &save); line; line = strtok_r(nullptr, "\n", &save)) {
+      readCount(line, "Total objects scanned:", total);
+      readCount(line, "Total violations found:", errors);
+    }
+    free(text);
+    tmpfileToLog("    ", report);
+  }
+  free(report);
+  const char* format = "Total files in image: %d    Total errors: %d. ";
+  char line[MAINT_BUFF];
+  snprintf(line, sizeof line, format, total, errors);
+  logOnly("", line);
+  snprintf(line, sizeof line, gettext(format), total, errors);
+  console('I', line);
+}

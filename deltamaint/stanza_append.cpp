@@ -1,0 +1,63 @@
+// stanza_append.cpp - the status words and the two appends to the status
+// stanza file: a client stanza per apply run, a preparation stanza per
+// prepared bundle.
+#include <errno.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "maint.h"
+
+const char* const PREPPED = "Prepped";
+const char* const APPLIED = "Applied";
+const char* const BACKOFF = "Backoff";
+const char* const RPM = "rpm";
+const char* const OK = "OK";
+const char* const FAILED = "Failed";
+const char* const NO = "No";
+const char* const ABANDONED = "No/Abandoned";
+const char* const NOTPOSSIBLE = "NotPossible";
+
+// Opens the stanza file for appending, or reports why it cannot and
+// returns null.
+static FILE* openStanzaFile(const char* file) {
+  FILE* out = file ? fopen(file, "a") : nullptr;
+  if (!out) {
+    int error = file ? errno : EINVAL;
+    logAndConsole('E', "Fatal error: Attempt to update %s file failed.", file ? file : "",
+                  strerror(error));
+  }
+  return out;
+}
+
+int appendClientStanza(const char* file, const char* name, const char* timestamp,
+                       const char* status) {
+  methodTrace trace("appendClientStanza");
+  FILE* out = openStanzaFile(file);
+  if (!out) return 1;
+  fprintf(out, "\n%s {\n", name ? name : "");
+  fprintf(out, "   %s:   %s - %s\n", APPLIED, status ? status : "", timestamp ? timestamp : "");
+  fputs("}\n", out);
+  fclose(out);
+  return 0;
+}
+
+int appendPrepStanza(const char* file, const char* name, const char* timestamp,
+                     const char* status, const char* rpms) {
+  methodTrace trace("appendPrepStanza");
+  FILE* out = openStanzaFile(file);
+  if (!out) return 1;
+  fprintf(out, "\n%s {\n", name ? name : "");
+  fprintf(out, "   %s:   %s - %s\n", PREPPED, status ? status : "", timestamp ? timestamp : "");
+  fprintf(out, "   %s:   %s\n", APPLIED, NO);
+  fprintf(out, "   %s:   %s\n", BACKOFF, NO);
+  char* copy = copyString(rpms ? rpms : "");
+  char* save = nullptr;
+  for (char* piece = strtok_r(copy, "\n", &save); piece; piece = strtok_r(nullptr, "\n", &save)) {
+    fprintf(out, "   %s: %s\n", RPM, piece);
+  }
+  free(copy);
+  fputs("}\n", out);
+  fclose(out);
+  return 0;
+}

@@ -1,0 +1,55 @@
+// util_shell.cpp - running shell commands: the runner every command of the
+// tool goes through, and backtics, which captures a command's output.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "maint.h"
+
+int backticsRC = 0;
+
+int runShell(const char* command) {
+  if (!command) return -1;
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return status;
+}
+
+// Makes a fresh, empty capture file owned by this process: whatever stood
+// at the name (a file or a planted link) is removed without being followed.
+static void prepareCaptureFile(const char* name) {
+  unlink(name);
+  int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+  if (fd >= 0) close(fd);
+}
+
+char* backtics(const char* buff) {
+  methodTrace trace("backtics");
+  char capture[100];
+  snprintf(capture, sizeof capture, "/tmp/maint%d.tmp", static_cast<int>(getpid()));
+  if (!buff) buff = "";
+  size_t len = strlen(buff) + strlen(capture) + 16;
+  char* command = static_cast<char*>(malloc(len));
+  if (!command) abort();
+  snprintf(command, len, "%s 2>&1 >%s", buff, capture);
+  prepareCaptureFile(capture);
+  backticsRC = runShell(command);
+  free(command);
+  char* text = file2Buffer(capture);
+  unlink(capture);
+  return text ? text : copyString("");
+}
