@@ -40,9 +40,9 @@ static void imageCommand(const char* cmd, const char* message) {
 void buildNewImageFile() {
   if (chdir(workdir) != 0) {
   }
-  const char* image = shellValue("new image name", new_image);
   char cmd[MAINT_BUFF];
   logOnly("", "Creating and zeroing file file to hold the new image.");
+  const char* image = shellValue("new image name", new_image);
   composeCommand(cmd, "/bin/dd if=/dev/zero of=%s bs=1M count=%s >%s 2>&1", image,
                  shellValue("new image size", newImageSize), tempfile);
   imageCommand(cmd, "Attempt to create image file for new image failed.");
