@@ -56,6 +56,8 @@ edit_bundle() {
 without() { edit_bundle rm -f "$1" ../"$1"; }
 set_data() { edit_bundle sed -i "s|^$1=.*|$1=$2|" maintData; }
 drop_data() { edit_bundle sed -i "/^$1=/d" maintData; }
+# Waits up to a minute for a command to succeed.
+wait_for() { local i; for i in $(seq 600); do "$@" && return 0; sleep 0.1; done; return 1; }
 set_script() { edit_bundle sh -c 'printf "%s\n" "$2" >"$1" && chmod 755 "$1"' x "$1" "$2"; }
 
 # e2fsck -fn and the bundle's manifest against a finished image (plain or
@@ -83,7 +85,7 @@ check_image() {
 
 std::string ApplyRuns::setUp(const std::string& variant) {
   std::string dir = fixtures() + "/" + variant;
-  return std::string(FUNCTIONS) + "mkdir -p /var/maint/downloads\n" + "cp " + dir +
+  return std::string(FUNCTIONS) + "mkdir -p /var/maint/downloads /tftpboot/image\n" + "cp " + dir +
          "/pos-2.1-* /tftpboot/image/\n" + "cp " + dir + "/b.tar /var/maint/downloads/b.tar\n" +
          "cp " + dir + "/b.tar.expect /var/maint/downloads/b.tar.expect\n";
 }

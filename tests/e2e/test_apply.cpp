@@ -218,3 +218,45 @@ TEST_F(ApplyRuns, ScriptsThatFailOrAreMissingDoNotStopTheRun) {
               return l.find("maint_cmd_bash2: not found") != std::string::npos;
             }));
 }
+
+TEST_F(ApplyRuns, SecondInstanceWaitsForTheLock) {
+  // The first run holds the lock while its removal script waits for a
+  // sign; the second is started meanwhile and must wait, say so once, and
+  // go on when the first has ended.
+  std::string tool = shellQuote(applyKestroPath());
+  std::string script =
+      setUp("plain") +
+      "set_script maint_cmd_bash1 'touch /share/started; "
+      "for i in $(seq 600); do [ -e /share/go ] && break; sleep 0.1; done'\n"
+      "rm -rf /share/out /share/started /share/go; mkdir -p /share/out; cd /root\n" +
+      tool + " b </dev/null >/share/out/first 2>&1 & first=$!\n"
+      "wait_for test -e /share/started || exit 1\n" +
+      tool + " -M /tmp/javagz.tar </dev/null >/share/out/second 2>&1 & second=$!\n"
+      "wait_for grep -q Waiting /share/out/second || exit 1\n"
+      "sleep 1\n"
+      "cp /var/log/maint/kestro.log /share/out/waiting-log\n"
+      "touch /share/go\n"
+      "wait $first; echo $? >/share/out/status1; wait $second; echo $? >/share/out/status2\n"
+      "cp /var/log/maint/kestro.log /share/out/log\n"
+      "cp /var/maint/clientinstall.bundles /share/out/stanzas\n";
+  RunResult r = sb->run(script, 300);
+  ASSERT_EQ(0, r.status) << r;
+  EXPECT_EQ("0\n", sb->readFile("out/status1"));
+  EXPECT_EQ("1\n", sb->readFile("out/status2"));
+  const std::string waiting = "Waiting for the delta maintenance lock file to be released.";
+  EXPECT_EQ(waiting + "\n" + START +
+                "WFatal error: Maintenance bundle /tmp/javagz.tar does not exist.\n\n\n",
+            sb->readFile("out/second"));
+  // While the first run works, the second's message is the log's last record.
+  Lines during = logLines(sb->readFile("out/waiting-log"));
+  ASSERT_FALSE(during.empty());
+  EXPECT_EQ("T " + waiting, during.back());
+  Lines log = logLines(sb->readFile("out/log"));
+  EXPECT_EQ(1, std::count(log.begin(), log.end(), "T " + waiting));
+  Lines stanzas = lines(sb->readFile("out/stanzas"));
+  ASSERT_EQ(8u, stanzas.size());
+  EXPECT_EQ("/var/maint/downloads/b.tar {", stanzas[1]);
+  EXPECT_EQ(0u, stanzas[2].find("   Applied:   OK - "));
+  EXPECT_EQ("/tmp/javagz.tar {", stanzas[5]);
+  EXPECT_EQ(0u, stanzas[6].find("   Applied:   Failed - "));
+}

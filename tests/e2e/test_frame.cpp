@@ -254,3 +254,16 @@ TEST(Frame, RotationStanzaIsInstalledOnce) {
   runTool(sb, "-h", opt);
   EXPECT_EQ("mine\n", sb.readFile("out/rotation"));
 }
+
+TEST(Frame, PackageOfTheExecutableIsLoggedAsRpmAnswers) {
+  REQUIRE_SANDBOX();
+  Sandbox sb;
+  ToolOptions opt;
+  opt.before = "cp " + shellQuote(applyKestroPath()) + " /usr/local/sbin/applyKestro";
+  ToolRun run = runTool(sb, "-h", opt);
+  Lines log = lastRunLog(run.log);
+  EXPECT_NE(log.end(),
+            std::find(log.begin(), log.end(),
+                      "T Executable applyKestro is from RPM file /usr/local/sbin/applyKestro is "
+                      "not owned by any package"));
+}

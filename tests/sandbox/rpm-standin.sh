@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the rpm stand-in for the integrity checker into $HOME/.rpmdb:
 # the files-less noarch package tripwire-VERSION-2 built from
-# tests/fixtures/rpm/tripwire.spec. Runs inside the sandbox (rpmbuild and rpm
+# tests/fixtures/rpm/tripwire.rpmbuild. Runs inside the sandbox (rpmbuild and rpm
 # write to $HOME). The built package is cached in $SB_BUILD/fixtures/rpm,
 # under a lock so that parallel sandboxes build each version once.
 #
@@ -10,14 +10,14 @@
 set -euo pipefail
 
 version=$1
-spec=$SB_SOURCE/tests/fixtures/rpm/tripwire.spec
+recipe=$SB_SOURCE/tests/fixtures/rpm/tripwire.rpmbuild
 package=tripwire-$version-2.noarch.rpm
 scratch=$(mktemp -d /tmp/dm-rpm.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 
 build() {
     rpmbuild -bb --quiet --define "_topdir $scratch/top" \
-        --define "tw_version $version" "$spec" >"$scratch/build.log" 2>&1 ||
+        --define "tw_version $version" "$recipe" >"$scratch/build.log" 2>&1 ||
         { cat "$scratch/build.log" >&2; return 1; }
     cp "$scratch/top/RPMS/noarch/$package" "$1.part"
     mv "$1.part" "$1"
