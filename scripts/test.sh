@@ -15,20 +15,6 @@ if [ "$(id -u)" != 0 ]; then
     exit 1
 fi
 
-# tripwire's package asks for passphrases unless the front end is
-# noninteractive.
-packages=(
-    cmake make g++ googletest libgtest-dev
-    tripwire rpm logrotate gettext
-    tar gzip bzip2 e2fsprogs util-linux mount coreutils findutils grep sed procps
-)
-export DEBIAN_FRONTEND=noninteractive
-echo "== installing packages"
-if ! apt-get update -q </dev/null; then
-    echo "scripts/test.sh: apt-get update failed; trying with the package lists at hand" >&2
-fi
-apt-get install -y -q "${packages[@]}" </dev/null
-
 # What the tests must not change on the host: mounts under the tool's
 # paths and the tool's files and directories.
 snapshot() {
@@ -56,13 +42,15 @@ loop_devices() {
     losetup --list --noheadings --output NAME,BACK-FILE 2>/dev/null | sort
 }
 
-mkdir -p "$build"
-snapshot >"$build/host-before.txt"
-loop_devices >"$build/loops-before.txt"
+# The snapshot is taken before anything is built or run.
+before=$(mktemp -d /tmp/dm-host.XXXXXX)
+trap 'rm -rf "$before"' EXIT
+snapshot >"$before/host.txt"
+loop_devices >"$before/loops.txt"
 
-echo "== configuring and building in $build"
-cmake -S "$repo" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" -j2
+bash scripts/setup.sh
+cp "$before/host.txt" "$build/host-before.txt"
+cp "$before/loops.txt" "$build/loops-before.txt"
 
 echo "== running the tests"
 export DELTAMAINT_REQUIRE_E2E=1

@@ -1,6 +1,6 @@
 // Shared fixture of the apply-run tests: real old images and bundles built
-// once per test program in a sandbox of their own, then copied into each
-// test's sandbox; plus the shell functions the tests use to vary a bundle
+// once per build tree in a sandbox of their own, kept in the build
+// directory, and copied into each test's sandbox; plus the shell functions the tests use to vary a bundle
 // and to inspect a finished image.
 #ifndef DELTAMAINT_TESTS_APPLY_FIXTURE_H
 #define DELTAMAINT_TESTS_APPLY_FIXTURE_H
@@ -44,7 +44,7 @@ class ApplyRuns : public testing::Test {
                 const std::string& rpm = "2.3.1");
 
   std::unique_ptr<Sandbox> sb;
-  static std::unique_ptr<Sandbox> built;
+  static std::string builtDir;
   static std::string buildFailure;
 };
 
@@ -55,7 +55,5 @@ std::vector<std::string> runRecords(const ToolRun& run);
 // The process id of the run, read from its working directory's name.
 std::string runPid(const ToolRun& run);
 
-// A leak report less the line of the fixtures' own bind mount.
-std::string withoutFixtureMount(const std::string& leaks);
 
 #endif  // DELTAMAINT_TESTS_APPLY_FIXTURE_H

@@ -17,8 +17,10 @@ shift
 devices=" $* "
 
 leaked_mounts() {
-    awk '$2 ~ /^\/(tftpboot|tmp|var\/maint|var\/log\/maint)(\/|$)/ &&
-         !($2 == "/tmp" && $1 == "dm-sandbox-tmp") { print $2, $1, $3 }' /proc/self/mounts
+    awk -v own="${SB_OWN_MOUNTS:-}" '
+        BEGIN { n = split(own, list, ":"); for (i = 1; i <= n; i++) if (list[i] != "") mine[list[i]] = 1 }
+        $2 ~ /^\/(tftpboot|tmp|var\/maint|var\/log\/maint)(\/|$)/ &&
+        !($2 == "/tmp" && $1 == "dm-sandbox-tmp") && !($2 in mine) { print $2, $1, $3 }' /proc/self/mounts
 }
 
 # NAME MAJ:MIN INODE FILE of the loop devices backed by the sandbox's files.

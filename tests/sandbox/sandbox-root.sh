@@ -28,9 +28,13 @@ setup_failed() {
     exit 125
 }
 
+# Paths the sandbox itself binds: never reported as leaks.
+own_mounts=""
+
 # Mounts an existing host path (file or directory) at the same path in ROOT.
 bind_same_path() {
     local path=$1
+    own_mounts+="$path:"
     if [ -d "$path" ]; then
         mkdir -p "$root$path"
     else
@@ -89,7 +93,7 @@ env_vars=(
     "DM_SOURCE_DIR=$SB_SOURCE"
     "SB_HAVE_SHARE=$([ -n "$SB_SHARE" ] && echo 1 || echo 0)"
     "SB_SOURCE=$SB_SOURCE" "SB_BUILD=$SB_BUILD" "SB_RPM=$SB_RPM"
-    "SB_TIMEOUT=$SB_TIMEOUT" "SB_DEVICES=$devices"
+    "SB_TIMEOUT=$SB_TIMEOUT" "SB_DEVICES=$devices" "SB_OWN_MOUNTS=$own_mounts"
 )
 if [ -n "$SB_BUILD" ]; then
     env_vars+=("DM_BINARY_DIR=$SB_BUILD")
