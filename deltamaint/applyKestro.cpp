@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -77,18 +78,48 @@ static void quietShell(const char* cmd) {
   }
 }
 
+// True when `path` is a directory itself, not a link to one.
+static bool realDirectory(const char* path) {
+  struct stat st;
+  return lstat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// True when a filesystem is mounted on the directory `path`: its device
+// differs from that of `parent`, the directory holding it.
+static bool mountedOn(const char* path, const char* parent) {
+  struct stat here, up;
+  return lstat(path, &here) == 0 && S_ISDIR(here.st_mode) && stat(parent, &up) == 0 &&
+         here.st_dev != up.st_dev;
+}
+
+// Unmounts a mount point.  Processes that a signal to the whole process
+// group ended together with the run's command (a script's children, tar's
+// bzip2) may hold the mount for a moment after the command has been
+// reaped, so outside the signal handler a busy unmount is tried again for
+// up to five seconds.
+static void unmountDir(const char* cmd, const char* dir, const char* parent, bool persist) {
+  quietShell(cmd);
+  const struct timespec pause = {0, 100 * 1000 * 1000};
+  for (int i = 0; persist && i < 50 && mountedOn(dir, parent); ++i) {
+    nanosleep(&pause, nullptr);
+    quietShell(cmd);
+  }
+}
+
 void cleanupWorkDir(int sig) {
   if (sig > 0) caughtSignal = sig;
   if (workdir) {
     if (chdir(workdir) != 0) {
       // The directory may be gone already; the commands below use full paths.
     }
-    if (oldimagedir) {
-      quietShell(umountOld);
+    // umount follows links: a mount point that has been replaced by a link
+    // is left alone, so the clean-up never unmounts what it points to.
+    if (oldimagedir && realDirectory(oldimagedir)) {
+      unmountDir(umountOld, oldimagedir, workdir, sig <= 0);
       rmdir(oldimagedir);
     }
-    if (newimagedir) {
-      quietShell(umountNew);
+    if (newimagedir && realDirectory(newimagedir)) {
+      unmountDir(umountNew, newimagedir, "/tftpboot/image", sig <= 0);
       rmdir(newimagedir);
     }
     if (chdir("..") != 0) {
@@ -117,6 +148,16 @@ void failRun(bool cleanup, int pre, int post) {
     appendClientStanza(clientBundles, maintBundle, canonicalDate(nullptr), FAILED);
   }
   exit(1);
+}
+
+void requirePlainPath(const char* path, bool directory) {
+  struct stat st;
+  if (lstat(path, &st) == 0 && (directory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode))) return;
+  logAndConsole('E', directory ? "Fatal error: %s is a symbolic link or not a directory. Exiting."
+                               : "Fatal error: %s is a symbolic link or not a regular file. "
+                                 "Exiting.",
+                path);
+  failRun(true, 0, 2);
 }
 
 void checkInterrupted() {
@@ -233,6 +274,9 @@ void buildWorkDirs() {
       exit(1);
     }
   }
+  // The mount points are used by path from here on: a link planted at one
+  // of them would carry mounts and removals elsewhere.
+  for (const char* dir : dirs) requirePlainPath(dir, true);
   runShell("rm -f /tftpboot/image/*.ImageInProcess");
   char path[MAINT_BUFF];
   formatText(path, sizeof path, "%s/%s", maintRoot, stanzaFile);
@@ -298,7 +342,8 @@ void parseCommandLine(int argc, char** argv) {
     exit(1);
   }
 
-  const char* tooLong = "Fatal error: Maintenance bundle path %s is longer than 299 characters.";
+  // The path comes last: the console cuts an overlong line short.
+  const char* tooLong = "Fatal error: A maintenance bundle path is longer than 299 characters: %s";
   char name[MAINT_BUFF];
   size_t len = strlen(bundle);
   bool hasTar = len >= 4 && strcmp(bundle + len - 4, ".tar") == 0;

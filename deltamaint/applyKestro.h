@@ -89,6 +89,10 @@ const char* shellValue(const char* item, const char* value);
 // Logs a command with the indent ">>" and runs it; `logFirst` false logs
 // it only after it ran.  Ends the run when a signal interrupted it.
 int runLogged(const char* cmd, bool logFirst = true);
+// Ends the run with a message naming `path` unless it is, itself, a
+// directory (`directory`) or a regular file: a symbolic link planted at a
+// path the run mounts on, writes or removes is never followed.
+void requirePlainPath(const char* path, bool directory);
 // Ends the run when a signal arrived since the last check.
 void checkInterrupted();
 

@@ -2,6 +2,7 @@
 // read-only, the new image file created, formatted and mounted, the old
 // tree copied in, and the bundle's removals, payload and fixes applied.
 #include <errno.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -15,6 +16,7 @@ static const char* errorText() { return strerror(errno); }
 
 void prepOldImageFile() {
   checkOldImageMD5(oldImageMD5);
+  requirePlainPath(oldimagedir, true);
   char cmd[MAINT_BUFF];
   composeCommand(cmd, "/bin/mount -r %s %s -o loop >%s 2>&1",
                  shellValue("old image name", old_image), oldimagedir, tempfile);
@@ -43,6 +45,14 @@ void buildNewImageFile() {
   char cmd[MAINT_BUFF];
   logOnly("", "Creating and zeroing file file to hold the new image.");
   const char* image = shellValue("new image name", new_image);
+  // The start-up removed every image under construction, so whatever
+  // stands at the name now was put there since: dd must not write through
+  // a link, and a file in the way is removed, not overwritten.
+  struct stat st;
+  if (lstat(image, &st) == 0) {
+    requirePlainPath(image, false);
+    unlink(image);
+  }
   composeCommand(cmd, "/bin/dd if=/dev/zero of=%s bs=1M count=%s >%s 2>&1", image,
                  shellValue("new image size", newImageSize), tempfile);
   imageCommand(cmd, "Attempt to create image file for new image failed.");
@@ -68,6 +78,8 @@ void buildNewImageFile() {
   runShell(cmd);
   checkInterrupted();
 
+  requirePlainPath(image, false);
+  requirePlainPath(newimagedir, true);
   composeCommand(cmd, "/bin/mount %s %s -o loop >%s 2>&1", image, newimagedir, tempfile);
   int rc = runLogged(cmd);
   if (rc != 0) {

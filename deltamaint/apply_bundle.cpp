@@ -4,6 +4,7 @@
 // image's checksum with the one the bundle was built from.
 #include <errno.h>
 #include <libintl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -37,6 +38,12 @@ void extractControlFiles() {
       {"maintData", "Fatal error: Maintenance control file maintData was not in the tar file."},
       {"tw.maint_db", "Fatal error: Maintenance control file tw.maint_db was not in the tar file."},
   };
+  // The bundle is unpacked where the run keeps its own files: a member
+  // must not have put a link in place of the old image's mount point or of
+  // the file that receives the commands' output.
+  requirePlainPath(oldimagedir, true);
+  struct stat st;
+  if (lstat(tempfile, &st) == 0) requirePlainPath(tempfile, false);
   for (const Required& r : required) {
     formatText(path, sizeof path, "%s/%s", workdir, r.name);
     if (fileExists(path)) continue;

@@ -1,5 +1,6 @@
 // apply_finish.cpp - finishing the new image: filesystem check, checksum,
 // compression or rename to the final name, and the checksum record.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -33,7 +34,17 @@ void buildNewImageMD5(const char* localmd5) {
 
 void buildNewImageMD5(char* localmd5) { buildNewImageMD5(static_cast<const char*>(localmd5)); }
 
+// Removes a symbolic link at `path`, so that a redirection or a write to
+// the name creates a file there instead of writing where the link points.
+static void removeLink(const char* path) {
+  struct stat st;
+  if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) unlink(path);
+}
+
 void finishNewImage() {
+  // The bundle's scripts could reach the image's name while they ran: the
+  // check, checksum and move must work on the file built, not on a link.
+  requirePlainPath(new_image, false);
   logOnly("", "Running filesystem check on the newly generated image file.");
   char cmd[MAINT_BUFF];
   composeCommand(cmd, "/sbin/e2fsck -f %s 2>%s", new_image, tempfile);
@@ -49,6 +60,8 @@ void finishNewImage() {
   // its record are this run's partial output.
   std::string record = md5RecordPath(orig_new_image);
   setPartialOutput(orig_new_image, record.c_str());
+  removeLink(orig_new_image);
+  removeLink(record.c_str());
   if (imagesGzipped) {
     composeCommand(cmd, "/usr/bin/gzip -c %s 2>%s > %s", new_image, tempfile, orig_new_image);
     if (runLogged(cmd) != 0) {

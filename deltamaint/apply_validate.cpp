@@ -25,6 +25,9 @@ char* newImageTripwireRun() {
                            static_cast<unsigned long>(time(nullptr)));
     failRun(false, 0, 2);
   }
+  // The bundle's scripts ran in the image: the checker and the unmount
+  // below must find the mount point itself, not a link put in its place.
+  requirePlainPath(newimagedir, true);
   char report[MAINT_BUFF];
   formatText(report, sizeof report, "%s/trip.lst", workdir);
   char cmd[MAINT_BUFF];

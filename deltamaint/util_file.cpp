@@ -1,6 +1,8 @@
 // util_file.cpp - file tests by stat, whole-file reads and writes,
-// temporary file names and shell pattern expansion.
+// temporary file names (in a directory only this user can write) and shell
+// pattern expansion.
 #include <fcntl.h>
+#include <ftw.h>
 #include <glob.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,9 +52,43 @@ int alternateFileExists(const char* file) {
   return rc != -1 && ((rc >> 8) & 0xff) == 0;
 }
 
+// One entry of a planted tree, removed without following links.
+static int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
+  remove(path);
+  return 0;
+}
+
+// True when TEMPDIR is a directory of this user that nobody else may write.
+static bool tempDirIsPrivate() {
+  struct stat st;
+  return lstat(TEMPDIR, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+         (st.st_mode & 022) == 0;
+}
+
+// Makes TEMPDIR safe to write into.  Absent, it is made with mode 755.
+// Anything else at the name that is not this user's own directory closed
+// to others (a link, a file, another user's directory, one others may
+// write) is removed without following links and made again with mode 700.
+static void prepareTempDir() {
+  if (tempDirIsPrivate()) return;
+  struct stat st;
+  mode_t mode = 0755;
+  for (int attempt = 0; attempt < 3 && !tempDirIsPrivate(); ++attempt) {
+    if (lstat(TEMPDIR, &st) == 0) {
+      mode = 0700;
+      if (S_ISDIR(st.st_mode)) {
+        nftw(TEMPDIR, removeEntry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+      } else {
+        unlink(TEMPDIR);
+      }
+    }
+    mkdir(TEMPDIR, mode);
+  }
+}
+
 char* tempfilename(const char* file) {
   methodTrace trace("tempfilename");
-  if (!directoryExists(TEMPDIR)) mkdir(TEMPDIR, 0755);
+  prepareTempDir();
   if (!file) file = "";
   char pattern[MAINT_BUFF];
   formatText(pattern, sizeof pattern, "%s%s%s", TEMPDIR, file[0] == '/' ? "" : "/", file);

@@ -30,11 +30,20 @@ int runShell(const char* command) {
 }
 
 // Makes a fresh, empty capture file owned by this process: whatever stood
-// at the name (a file or a planted link) is removed without being followed.
-static void prepareCaptureFile(const char* name) {
-  unlink(name);
-  int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-  if (fd >= 0) close(fd);
+// at the name (a file of another user or a planted link) is removed without
+// being followed, and the file is created exclusively.  /tmp is sticky, so
+// once created nobody else can replace it.  False when another process
+// keeps winning the name.
+static bool prepareCaptureFile(const char* name) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    unlink(name);
+    int fd = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      close(fd);
+      return true;
+    }
+  }
+  return false;
 }
 
 char* backtics(const char* buff) {
@@ -46,8 +55,8 @@ char* backtics(const char* buff) {
   char* command = static_cast<char*>(malloc(len));
   if (!command) abort();
   snprintf(command, len, "%s 2>&1 >%s", buff, capture);
-  prepareCaptureFile(capture);
-  backticsRC = runShell(command);
+  // The command never runs with its output going to a file it does not own.
+  backticsRC = prepareCaptureFile(capture) ? runShell(command) : -1;
   free(command);
   char* text = file2Buffer(capture);
   unlink(capture);

@@ -12,7 +12,11 @@ ToolRun runTool(Sandbox& sb, const std::string& args, const ToolOptions& opt) {
   if (opt.makeImageDir) s << "mkdir -p /tftpboot/image\n";
   s << opt.before << "\n";
   s << "cd " << shellQuote(opt.cwd) << "\n";
-  s << opt.env << " " << shellQuote(applyKestroPath()) << " " << args
+  // DM_TOOL_WRAPPER, when set, goes before the tool's path: a command that
+  // runs the tool, such as valgrind (scripts/memcheck.sh).
+  const char* wrapper = getenv("DM_TOOL_WRAPPER");
+  s << opt.env << " " << (wrapper ? wrapper : "") << " " << shellQuote(applyKestroPath()) << " "
+    << args
     << " </dev/null >/share/out/console 2>/share/out/errors\n";
   s << "echo $? >/share/out/status\n";
   s << "cd /share\n" << opt.after << "\n";
