@@ -1,0 +1,167 @@
+// bundle_builder_image.cpp - the build inside the private root: the
+// differences, the plan and the bundle files, then the expected new image
+// built exactly as the apply run will build it (dd, mke2fs, tune2fs for
+// ext3, "cp -a OLD/* NEW", the two scripts and the payload), its comparison
+// with the wanted tree, and the checker's database of it under the apply
+// run's policy.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "bundle_builder.h"
+#include "maint.h"
+
+// How many differences the self-check names.
+static const size_t SHOWN_DIFFERENCES = 5;
+
+// Reads a tree and refuses names a maintenance script cannot hold.
+static void readCheckedTree(const std::string& root, Tree& tree, const char* which) {
+  std::string error;
+  if (!readTree(root, tree, &error)) {
+    bbFail("Fatal error: Unable to read the %s: %s.", which, error.c_str());
+  }
+  for (const auto& entry : tree) {
+    if (entry.first.empty() || safeTreeName(entry.first)) continue;
+    std::string name = "/" + printableName(entry.first);
+    bbFail(
+        "Fatal error: The name \"%s\" in the %s cannot be written safely into a maintenance "
+        "script (quotes, backslash, control or non-ASCII characters, a blank at the start or "
+        "end of a name, or too long). Exiting.",
+        name.c_str(), which);
+  }
+}
+
+// The number after `label` in the checker's output, or -1.
+static long summaryNumber(const char* text, const char* label) {
+  const char* at = text ? strstr(text, label) : nullptr;
+  return at ? strtol(at + strlen(label), nullptr, 10) : -1;
+}
+
+// Runs a maintenance script the way the apply run does, from the image root.
+static void runScript(const char* name) {
+  char cmd[MAINT_BUFF];
+  std::string out = bbPath("temp.file");
+  bbCommand(cmd, "%s/control/%s >%s 2>&1", build.work.c_str(), name, out.c_str());
+  bbRun(cmd);
+  tmpfileToLog("    ", out.c_str());
+}
+
+static void makeImageFile(const std::string& image) {
+  char cmd[MAINT_BUFF];
+  std::string out = bbPath("temp.file");
+  bbCommand(cmd, "/bin/dd if=/dev/zero of=%s bs=1M count=%s >%s 2>&1", image.c_str(),
+            build.size.c_str(), out.c_str());
+  bbRunChecked(cmd, "Creating the new image file", out.c_str());
+  bbCommand(cmd, "/sbin/mke2fs -N %s -F %s >%s 2>&1", build.inodes.c_str(), image.c_str(),
+            out.c_str());
+  bbRunChecked(cmd, "Formatting the new image file", out.c_str());
+  if (build.fstype == "ext3") {
+    bbCommand(cmd, "/sbin/tune2fs -j %s >%s 2>&1", image.c_str(), out.c_str());
+    bbRunChecked(cmd, "Adding a journal to the new image file", out.c_str());
+  }
+}
+
+long buildExpectedImage(const Tree& newTree) {
+  methodTrace trace("buildExpectedImage");
+  logAndConsole('I', "Building the expected new image.");
+  char cmd[MAINT_BUFF];
+  std::string image = bbPath("new.img");
+  std::string oldMount = bbPath("oldmnt");
+  makeImageFile(image);
+  bbMountAt("-o loop", image.c_str(), "Mounting the new image");
+  bbCommand(cmd, "/bin/cp -a %s/* %s", oldMount.c_str(), BB_MOUNT_POINT);
+  if (bbRun(cmd) != 0) bbFail("Fatal error: Copying the old tree into the new image failed.");
+  bbUnmount(oldMount.c_str());
+  if (chdir(BB_MOUNT_POINT) != 0) {
+    bbFail("Fatal error: Unable to change to %s.", BB_MOUNT_POINT, strerror(errno));
+  }
+  runScript("maint_cmd_bash1");
+  std::string out = bbPath("temp.file");
+  bbCommand(cmd, "/bin/tar --same-owner -xpjf %s/maint.tar.bz2 >%s 2>&1", build.work.c_str(),
+            out.c_str());
+  bbRunChecked(cmd, "Unpacking the payload into the new image", out.c_str());
+  runScript("maint_cmd_bash2");
+  if (chdir("/") != 0) bbFail("Fatal error: Unable to change to /.");
+
+  Tree built;
+  std::string error;
+  if (!readTree(BB_MOUNT_POINT, built, &error)) {
+    bbFail("Fatal error: Unable to read the built image: %s.", error.c_str());
+  }
+  std::vector<std::string> diffs =
+      compareTrees(bbPath("wanted"), newTree, BB_MOUNT_POINT, built, SHOWN_DIFFERENCES);
+  if (!diffs.empty()) {
+    for (const std::string& d : diffs) logOnly("    ", d.c_str());
+    bbFail("Fatal error: The built image differs from the new tree: %s (see the log for more).",
+           diffs[0].c_str());
+  }
+  logAndConsole('I', "The built image equals the new tree.");
+
+  // The database the apply run checks its image against.
+  char rule[MAINT_BUFF];
+  formatText(rule, sizeof rule, "%s -> pugsM ;", BB_MOUNT_POINT);
+  bbCheckerFiles(rule);
+  out = bbPath("tw/dbinit.out");
+  bbCommand(cmd, "/usr/sbin/tripwire --init -e -c %s -p %s >%s 2>&1", twConfigFile(),
+            twPolicyFile(), out.c_str());
+  if (bbRun(cmd) != 0) {
+    bbFailWithOutput(out.c_str(), "Fatal error: tripwire could not build the bundle's database.");
+  }
+  std::string db = bbPath("control/tw.maint_db");
+  bbCommand(cmd, "/bin/cp %s %s", twDatabaseFile(), db.c_str());
+  bbRunChecked(cmd, "Copying the database", nullptr);
+  // A check of the image against it: no violation, and the object count
+  // the apply run must report.
+  out = bbPath("tw/selfcheck.out");
+  bbCommand(cmd, "/usr/sbin/tripwire -m c -c %s -p %s -d %s >%s 2>&1", twConfigFile(),
+            twPolicyFile(), db.c_str(), out.c_str());
+  bbRun(cmd);
+  char* text = file2Buffer(out.c_str());
+  long objects = summaryNumber(text, "Total objects scanned:");
+  long violations = summaryNumber(text, "Total violations found:");
+  free(text);
+  if (objects <= 0 || violations != 0) {
+    bbFailWithOutput(out.c_str(),
+                     "Fatal error: The built image does not pass a check against its own "
+                     "database.");
+  }
+  bbUnmount(BB_MOUNT_POINT);
+  return objects;
+}
+
+void buildInPrivateRoot() {
+  methodTrace trace("buildInPrivateRoot");
+  std::vector<RootBind> binds;
+  binds.push_back(RootBind{build.work, build.work, false});
+  binds.push_back(RootBind{build.newTree, bbPath("wanted"), true});
+  if (!build.gzipped) binds.push_back(RootBind{build.oldImage, bbPath("old.img"), true});
+  enterPrivateRoot(bbPath("root"), binds, "");
+  char cmd[MAINT_BUFF];
+  bbCommand(cmd, "/bin/mkdir -p %s /tmp/maint_zor", BB_MOUNT_POINT);
+  bbRunChecked(cmd, "Making the mount point", nullptr);
+
+  // Names are vetted before anything else is done with the trees.
+  Tree newTree;
+  readCheckedTree(bbPath("wanted"), newTree, "new tree");
+  findDifferences();
+  Tree oldTree;
+  readCheckedTree(bbPath("oldmnt"), oldTree, "old image");
+  ChangePlan plan = planChanges(oldTree, newTree);
+  freeAddedFiles();
+  freeDeletedFiles();
+  freeChangedHardLinks();
+  freeAddedDirectories();
+  freeDeletedDirectories();
+  freeChangedFiles();
+  freeAttributesModified();
+  writeBundleFiles(plan, newTree);
+  long objects = buildExpectedImage(newTree);
+  FILE* f = fopen(bbPath("objects").c_str(), "w");
+  if (!f) bbFail("Fatal error: Unable to write %s.", bbPath("objects").c_str(), strerror(errno));
+  fprintf(f, "%ld\n", objects);
+  fclose(f);
+}

@@ -1,0 +1,167 @@
+// bundle_builder_root.cpp - the private roots the bundle builder works in:
+// a child process leaves the host's mount namespace, puts an overlay of /
+// on a tmpfs, binds in what it needs and changes root into it.  Every mount
+// it makes there, loop mounts included, ends with the child, so neither the
+// host nor a concurrent run sees them and nothing is created on the host.
+#include <sched.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "bundle_builder.h"
+#include "maint.h"
+
+static volatile sig_atomic_t caughtSignal = 0;
+static volatile pid_t childPid = -1;
+
+static void passSignal(int sig) {
+  caughtSignal = sig;
+  // The child and the commands it runs form a process group of their own.
+  if (childPid > 0) kill(-childPid, sig);
+}
+
+// Runs one mount command (its output captured); ends the child when it fails.
+static void mountStep(const char* what, const char* cmd) {
+  std::string out = bbPath("root.out");
+  char full[MAINT_BUFF];
+  bbCommand(full, "%s >%s 2>&1", cmd, out.c_str());
+  bbRunChecked(full, what, out.c_str());
+}
+
+// Makes `path` (inside the new root) a file or directory like `source`, so
+// that `source` can be bound on it.
+static void makeBindTarget(const std::string& source, const std::string& path) {
+  struct stat st;
+  bool dir = stat(source.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  std::string parent = dir ? path : path.substr(0, path.rfind('/'));
+  char cmd[MAINT_BUFF];
+  bbCommand(cmd, "/bin/mkdir -p %s", parent.c_str());
+  runShell(cmd);
+  if (!dir && access(path.c_str(), F_OK) != 0) {
+    FILE* f = fopen(path.c_str(), "w");
+    if (f) fclose(f);
+  }
+}
+
+// tripwire crashes in the systemd NSS module on ids without a name: inside
+// the private root the user and group databases are read from files only;
+// the other lines of nsswitch.conf stay.
+static void filesOnlyNameLookups(const std::string& nss) {
+  char* text = file2Buffer(nss.c_str());
+  std::string kept;
+  for (const char* line = text ? text : ""; *line;) {
+    const char* end = strchr(line, '\n');
+    std::string one(line, end ? static_cast<size_t>(end - line) : strlen(line));
+    bool replaced = false;
+    for (const char* db : {"passwd:", "group:", "shadow:", "gshadow:"}) {
+      if (one.compare(0, strlen(db), db) == 0) replaced = true;
+    }
+    if (!replaced) kept += one + "\n";
+    line = end ? end + 1 : line + one.size();
+  }
+  free(text);
+  kept += "passwd: files\ngroup: files\nshadow: files\ngshadow: files\n";
+  FILE* f = fopen(nss.c_str(), "w");
+  bool written = f && fputs(kept.c_str(), f) >= 0;
+  if (f && fclose(f) != 0) written = false;
+  if (!written) bbFail("Fatal error: Unable to write %s.", nss.c_str(), strerror(errno));
+}
+
+void enterPrivateRoot(const std::string& base, const std::vector<RootBind>& binds,
+                      const std::string& tmpSource) {
+  methodTrace trace("enterPrivateRoot");
+  if (unshare(CLONE_NEWNS) != 0) {
+    bbFail("Fatal error: Unable to create a private mount namespace.", strerror(errno));
+  }
+  char cmd[MAINT_BUFF];
+  mountStep("Making the mounts private", "/bin/mount --make-rprivate /");
+  bbCommand(cmd, "/bin/mount -t tmpfs -o mode=0755 kestro %s", base.c_str());
+  mountStep("Mounting the private root's tmpfs", cmd);
+  std::string upper = base + "/upper";
+  std::string work = base + "/work";
+  std::string root = base + "/root";
+  for (const std::string& d : {upper, work, root}) mkdir(d.c_str(), 0755);
+  bbCommand(cmd, "/bin/mount -t overlay kestro -o lowerdir=/,upperdir=%s,workdir=%s %s",
+            upper.c_str(), work.c_str(), root.c_str());
+  mountStep("Mounting the overlay root", cmd);
+  for (const char* d : {"/dev", "/proc", "/sys"}) {
+    bbCommand(cmd, "/bin/mount --rbind %s %s%s", d, root.c_str(), d);
+    mountStep("Binding a system directory", cmd);
+  }
+  if (tmpSource.empty()) {
+    bbCommand(cmd, "/bin/mount -t tmpfs -o mode=1777 kestro %s/tmp", root.c_str());
+  } else {
+    bbCommand(cmd, "/bin/mount --bind %s %s/tmp", tmpSource.c_str(), root.c_str());
+  }
+  mountStep("Mounting /tmp", cmd);
+  // The log file, so that records written inside reach the host's log.
+  std::vector<RootBind> all = binds;
+  all.push_back(RootBind{"/var/log/maint/makeKestroBundle.log",
+                         "/var/log/maint/makeKestroBundle.log", false});
+  for (const RootBind& b : all) {
+    std::string target = root + b.target;
+    makeBindTarget(b.source, target);
+    bbCommand(cmd, "/bin/mount --bind %s %s", b.source.c_str(), target.c_str());
+    mountStep("Binding into the private root", cmd);
+    if (b.readOnly) {
+      bbCommand(cmd, "/bin/mount -o remount,bind,ro %s", target.c_str());
+      mountStep("Making a bind read-only", cmd);
+    }
+  }
+  filesOnlyNameLookups(root + "/etc/nsswitch.conf");
+  if (chroot(root.c_str()) != 0 || chdir("/") != 0) {
+    bbFail("Fatal error: Unable to enter the private root %s.", root.c_str(), strerror(errno));
+  }
+  setenv("HOME", "/root", 1);
+  setenv("PATH", "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin", 1);
+}
+
+void runInChild(void (*body)(), const char* what) {
+  fflush(nullptr);
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = passSignal;
+  sigemptyset(&sa.sa_mask);
+  struct sigaction saved[4];
+  const int signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+  for (int i = 0; i < 4; ++i) sigaction(signals[i], &sa, &saved[i]);
+  pid_t pid = fork();
+  if (pid < 0) bbFail("Fatal error: Unable to start the %s step.", what, strerror(errno));
+  if (pid == 0) {
+    setpgid(0, 0);
+    for (int i = 0; i < 4; ++i) sigaction(signals[i], &saved[i], nullptr);
+    bbInChild = true;
+    body();
+    fflush(nullptr);
+    exit(0);
+  }
+  setpgid(pid, pid);
+  childPid = pid;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      status = -1;
+      break;
+    }
+  }
+  childPid = -1;
+  for (int i = 0; i < 4; ++i) sigaction(signals[i], &saved[i], nullptr);
+  if (caughtSignal) {
+    char number[16];
+    snprintf(number, sizeof number, "%d", static_cast<int>(caughtSignal));
+    bbFail("Fatal error: The run was interrupted by signal %s. Exiting.", number);
+  }
+  if (status == 0) return;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 1) {
+    // The child has written its own message.
+    bbFail("Fatal error: The %s step failed. Exiting.", what);
+  }
+  char text[32];
+  snprintf(text, sizeof text, "status %d", status);
+  bbFail("Fatal error: The %s step ended abnormally (%s). Exiting.", what, text);
+}

@@ -1,0 +1,139 @@
+// bundle_builder_verify.cpp - the verification of a finished bundle: an
+// apply run of it with applyKestro in a throwaway root that holds a copy of
+// the old image in /tftpboot/image.  The run must end "OK", check as many
+// objects as the built image holds and find no violation.
+//
+// applyKestro reads the checker's version from rpm.  Where rpm knows no
+// tripwire package (Debian's tripwire is not an rpm), the throwaway root
+// gets a files-less stand-in, tripwire-2.3.1-2.noarch, built there with
+// rpmbuild from the recipe below and registered with "rpm -i --justdb".
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "bundle_builder.h"
+#include "maint.h"
+
+// Set by the parent from the build step before the verification starts.
+long bbExpectedObjects = -1;
+
+static const char* const STANDIN_RECIPE =
+    "Name: tripwire\n"
+    "Version: 2.3.1\n"
+    "Release: 2\n"
+    "Summary: Registry entry for the tripwire integrity checker\n"
+    "License: GPL-2.0-or-later\n"
+    "BuildArch: noarch\n"
+    "\n"
+    "%description\n"
+    "Records the installed tripwire version for applyKestro; carries no files.\n"
+    "\n"
+    "%files\n";
+
+static const char* const VERIFY_OUT = "/tmp/verify.out";
+
+// Registers the stand-in unless rpm already knows a tripwire package.
+static void provideTripwirePackage() {
+  char* answer = backtics("/bin/rpm -q tripwire");
+  bool missing = backticsRC != 0 || strstr(answer, "not installed") != nullptr;
+  free(answer);
+  if (!missing) return;
+  logOnly("", "rpm knows no tripwire package: registering a files-less stand-in.");
+  if (mkdir("/tmp/standin", 0700) != 0) {
+    bbFail("Fatal error: Unable to create working directory %s.", "/tmp/standin", strerror(errno));
+  }
+  FILE* f = fopen("/tmp/standin/tripwire.rpmbuild", "w");
+  if (!f)
+    bbFail("Fatal error: Unable to write %s.", "/tmp/standin/tripwire.rpmbuild", strerror(errno));
+  fputs(STANDIN_RECIPE, f);
+  fclose(f);
+  bbRunChecked(
+      "/usr/bin/rpmbuild -bb --quiet --define '_topdir /tmp/standin/top' "
+      "/tmp/standin/tripwire.rpmbuild >/tmp/verify.out 2>&1",
+      "Building the rpm stand-in for tripwire (is rpmbuild installed?)", VERIFY_OUT);
+  bbRunChecked(
+      "/bin/rpm -i --justdb --nodeps "
+      "/tmp/standin/top/RPMS/noarch/tripwire-2.3.1-2.noarch.rpm >/tmp/verify.out 2>&1",
+      "Registering the rpm stand-in for tripwire", VERIFY_OUT);
+}
+
+// The status of the last stanza of the status stanza file, or "".
+static std::string lastStanzaStatus() {
+  char* text = file2Buffer("/var/maint/clientinstall.bundles");
+  std::string status;
+  const char* key = "Applied:";
+  for (const char* at = text ? strstr(text, key) : nullptr; at; at = strstr(at + 1, key)) {
+    const char* value = at + strlen(key);
+    while (*value == ' ') ++value;
+    const char* end = value;
+    while (*end && *end != ' ' && *end != '\n') ++end;
+    status.assign(value, static_cast<size_t>(end - value));
+  }
+  free(text);
+  return status;
+}
+
+void verifyInSandbox() {
+  methodTrace trace("verifyInSandbox");
+  logAndConsole('I', "Verifying the bundle with an apply run in a throwaway root.");
+  std::string bundleName = build.output.substr(build.output.rfind('/') + 1);
+  char cmd[MAINT_BUFF];
+  std::string out = bbPath("temp.file");
+  bbCommand(cmd, "/bin/cp %s %s/vimage/%s >%s 2>&1", build.oldImage.c_str(), build.work.c_str(),
+            build.oldName.c_str(), out.c_str());
+  bbRunChecked(cmd, "Copying the old image for the verification", out.c_str());
+  bbCommand(cmd, "/bin/cp %s/bundle.tar %s/vtmp/%s >%s 2>&1", build.work.c_str(),
+            build.work.c_str(), bundleName.c_str(), out.c_str());
+  bbRunChecked(cmd, "Copying the bundle for the verification", out.c_str());
+
+  std::vector<RootBind> binds;
+  binds.push_back(RootBind{bbPath("vimage"), "/tftpboot/image", false});
+  binds.push_back(RootBind{build.applyKestro, build.applyKestro, true});
+  enterPrivateRoot(bbPath("vroot"), binds, bbPath("vtmp"));
+  if (chdir("/tmp") != 0) bbFail("Fatal error: Unable to change to /tmp.");
+  // A lock file of the throwaway root's own: the builder holds the host's.
+  unlink("/var/maint/kestro.lock");
+  provideTripwirePackage();
+
+  bbCommand(cmd, "%s -M /tmp/%s >/tmp/apply.out 2>&1", build.applyKestro.c_str(),
+            bundleName.c_str());
+  int rc = bbRun(cmd);
+  logOnly("", "Console of the verifying apply run:");
+  tmpfileToLog("    ", "/tmp/apply.out");
+  char* console = file2Buffer("/tmp/apply.out");
+  const char* totals = console ? strstr(console, "Total files in image:") : nullptr;
+  long files = totals ? strtol(totals + strlen("Total files in image:"), nullptr, 10) : -1;
+  const char* errorsAt = totals ? strstr(totals, "Total errors:") : nullptr;
+  long errors = errorsAt ? strtol(errorsAt + strlen("Total errors:"), nullptr, 10) : -1;
+  free(console);
+  std::string status = lastStanzaStatus();
+
+  char a[32];
+  char b[32];
+  if (rc != 0 || status != "OK") {
+    logOnly("", "Log of the verifying apply run:");
+    tmpfileToLog("    ", "/var/log/maint/kestro.log");
+    snprintf(a, sizeof a, "%d", rc);
+    bbFail(
+        "Fatal error: The verifying apply run did not end OK (rc = %s, status \"%s\"). "
+        "Exiting.",
+        a, status.c_str());
+  }
+  if (files != bbExpectedObjects) {
+    snprintf(a, sizeof a, "%ld", files);
+    snprintf(b, sizeof b, "%ld", bbExpectedObjects);
+    bbFail(
+        "Fatal error: The verifying apply run checked %s objects; the built image holds %s. "
+        "Exiting.",
+        a, b);
+  }
+  if (errors != 0) {
+    snprintf(a, sizeof a, "%ld", errors);
+    bbFail("Fatal error: The verifying apply run found %s violations. Exiting.", a);
+  }
+  snprintf(a, sizeof a, "%ld", files);
+  logAndConsole('I', "The verifying apply run ended OK: %s objects, no violations.", a);
+}
