@@ -15,8 +15,9 @@ fi
 # noninteractive.
 packages=(
     cmake make g++ googletest libgtest-dev
-    tripwire rpm logrotate gettext
+    tripwire rpm logrotate gettext locales groff-base man-db
     tar gzip bzip2 e2fsprogs util-linux mount coreutils findutils grep sed procps
+    clang libclang-rt-14-dev valgrind
 )
 export DEBIAN_FRONTEND=noninteractive
 echo "== installing packages"
@@ -24,6 +25,14 @@ if ! apt-get update -q </dev/null; then
     echo "scripts/setup.sh: apt-get update failed; trying with the package lists at hand" >&2
 fi
 apt-get install -y -q "${packages[@]}" </dev/null
+
+# The translation tests show the tool's console in German: generate the
+# de_DE.UTF-8 locale once (a no-op when it is there).
+if ! locale -a 2>/dev/null | grep -qx 'de_DE.utf8'; then
+    echo "== generating the de_DE.UTF-8 locale"
+    sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    locale-gen
+fi
 
 echo "== configuring and building in $(pwd)/build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -93,4 +93,24 @@ fi
 if [ "$failed" != 0 ]; then
     exit 1
 fi
+
+# Memory and parser safety: the unit tests, the sandboxed library tests and
+# three apply runs under ASan+UBSan, the unit tests and one apply run under
+# valgrind (scripts/memcheck.sh), then each fuzzer for a minute
+# (scripts/fuzz.sh).  Their sandboxes must leave the host unchanged too.
+echo "== memory checks and fuzzing"
+bash scripts/memcheck.sh
+bash scripts/fuzz.sh 60
+snapshot >"$build/host-after-memcheck.txt"
+if ! diff -u "$build/host-before.txt" "$build/host-after-memcheck.txt" >&2; then
+    echo "FAIL: the memory checks or the fuzzers changed the host" >&2
+    exit 1
+fi
+new_loops=$(comm -13 "$build/loops-before.txt" <(loop_devices))
+if [ -n "$new_loops" ]; then
+    echo "FAIL: the memory checks left loop devices attached:" >&2
+    printf '%s\n' "$new_loops" >&2
+    exit 1
+fi
+
 echo "== all tests passed; the host is unchanged"

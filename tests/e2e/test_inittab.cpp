@@ -256,8 +256,10 @@ TEST_F(InittabTest, ConsoleEditTouchesOnlyRunlevels235) {
 }
 
 TEST_F(InittabTest, UncreatableBlockFileEndsTheProcess) {
-  // /tmp/maint_zor as a plain file: the block's temporary file cannot be made.
-  runWith(data("inittab.rl3"), "touch /tmp/maint_zor\nstep definition definition\n");
+  // A read-only /tmp/maint_zor: the block's temporary file cannot be made.
+  runWith(data("inittab.rl3"),
+          "mkdir -p -m 0700 /tmp/maint_zor && mount -t tmpfs -o ro,mode=0700 tmpfs /tmp/maint_zor\n"
+          "step definition definition\numount /tmp/maint_zor\n");
   EXPECT_EQ("1\n", rc("definition"));
   EXPECT_EQ("Temporary file could not be opened for writing. Exiting.\n", out("definition"));
   expectSameTable(readHostFile(data("inittab.rl3")), table("definition"), "a failed definition");
