@@ -6,8 +6,9 @@
 #   sandbox-apply.sh OUTDIR PAIRS RUNS PROFILE [VARIANT...]
 #
 # VARIANT is SIZE:plain or SIZE:gz (default: 64:plain 64:gz 512:plain 512:gz
-# 256:plain). For each: the old image and the bundle (apply-inputs.sh), one
-# warm-up run, then RUNS runs under strace that time every command the tool
+# 256:plain). For each: the old image and the bundle (apply-inputs.sh), an
+# unmeasured first run when the sandbox has no checker keys yet (it makes
+# them), then RUNS runs under strace that time every command the tool
 # starts (OUTDIR/cmds-SIZE-KIND-N.tsv: start, end, directory, command).
 # For 256:plain also the overhead: a bash script made from the traced
 # commands (OUTDIR/baseline.sh) and the tool, alternated PAIRS times under
@@ -47,8 +48,8 @@ run_tool() {
     "$@" "$tool" "$BI_BUNDLE" >/dev/null 2>&1
 }
 
-# check_run LABEL: the run must have finished (an OK stanza, the new image
-# and its record in place); its checker counts go to checks.txt.
+# check_run LABEL: the run must have put the new image in place; the
+# checker's counts it logged go to checks.txt.
 check_run() {
     local counts
     [ -f "/tftpboot/image/$BI_NEW" ] || fx_die "$1: no new image /tftpboot/image/$BI_NEW"
@@ -56,6 +57,8 @@ check_run() {
     echo "$1: $counts" >>"$out/checks.txt"
 }
 
+# trace_run NAME: one run under strace; its commands with their times go to
+# cmds-NAME.tsv, the whole run's time to wall-NAME.txt.
 trace_run() {
     local name=$1 trace="$FX_TMP/trace.txt"
     strace -f -q -ttt -s 1000 --seccomp-bpf -e trace=execve,chdir,clone,clone3,fork,vfork \
