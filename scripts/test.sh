@@ -24,7 +24,7 @@ snapshot() {
     local paths=(/var/maint /var/log/maint /tftpboot /tmp/maint_zor /etc/inittab
                  /etc/inittab.sv1 /etc/logrotate.d/maint /root/.rpmdb /etc/nsswitch.conf)
     shopt -s nullglob
-    paths+=(/tmp/maint[0-9]*.tmp /tmp/dm-sandbox*)
+    paths+=(/tmp/maint[0-9]*.tmp)
     shopt -u nullglob
     for path in "${paths[@]}"; do
         if [ -e "$path" ] || [ -L "$path" ]; then
@@ -34,6 +34,12 @@ snapshot() {
             echo "$path absent"
         fi
     done
+}
+
+# Sandbox directories the tests leave behind; ones that other work on the
+# machine removes meanwhile are no fault.
+sandbox_dirs() {
+    ls -d /tmp/dm-sandbox* 2>/dev/null | sort
 }
 
 # Loop devices are global: ones that other work on the machine frees while
@@ -47,10 +53,12 @@ before=$(mktemp -d /tmp/dm-host.XXXXXX)
 trap 'rm -rf "$before"' EXIT
 snapshot >"$before/host.txt"
 loop_devices >"$before/loops.txt"
+sandbox_dirs >"$before/sandboxes.txt"
 
 bash scripts/setup.sh
 cp "$before/host.txt" "$build/host-before.txt"
 cp "$before/loops.txt" "$build/loops-before.txt"
+cp "$before/sandboxes.txt" "$build/sandboxes-before.txt"
 
 echo "== running the tests"
 export DELTAMAINT_REQUIRE_E2E=1
@@ -65,6 +73,12 @@ if ! diff -u "$build/host-before.txt" "$build/host-after.txt" >"$build/host-chan
     failed=1
 fi
 loop_devices >"$build/loops-after.txt"
+new_sandboxes=$(comm -13 "$build/sandboxes-before.txt" <(sandbox_dirs))
+if [ -n "$new_sandboxes" ]; then
+    echo "FAIL: the tests left sandbox directories behind:" >&2
+    printf '%s\n' "$new_sandboxes" >&2
+    failed=1
+fi
 new_loops=$(comm -13 "$build/loops-before.txt" "$build/loops-after.txt")
 if [ -n "$new_loops" ]; then
     echo "FAIL: the tests left loop devices attached:" >&2
