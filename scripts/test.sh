@@ -39,13 +39,19 @@ snapshot() {
 # Sandbox directories the tests leave behind; ones that other work on the
 # machine removes meanwhile are no fault.
 sandbox_dirs() {
-    ls -d /tmp/dm-sandbox* 2>/dev/null | sort
+    local dirs=()
+    shopt -s nullglob
+    dirs=(/tmp/dm-sandbox*)
+    shopt -u nullglob
+    if [ "${#dirs[@]}" -gt 0 ]; then
+        printf '%s\n' "${dirs[@]}" | sort
+    fi
 }
 
 # Loop devices are global: ones that other work on the machine frees while
 # the tests run are no fault, a new one is.
 loop_devices() {
-    losetup --list --noheadings --output NAME,BACK-FILE 2>/dev/null | sort
+    { losetup --list --noheadings --output NAME,BACK-FILE 2>/dev/null || true; } | sort
 }
 
 # The snapshot is taken before anything is built or run.
