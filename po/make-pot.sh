@@ -7,9 +7,9 @@
 # po/indirect-messages.cpp, marked with N_.
 #
 # Usage: make-pot.sh SOURCE_DIR OUTPUT SOURCE...
-# SOURCE paths are relative to SOURCE_DIR: the sources of applyKestro and of
-# the library it links (the build writes their list to
-# BUILD/po/applyKestro.sources).
+# SOURCE paths are relative to SOURCE_DIR: the sources of applyKestro, of
+# makeKestroBundle and of the libraries they link (the build writes their
+# list to BUILD/po/applyKestro.sources).
 # The output is replaced only when something other than its creation date
 # changed, so that a rebuild leaves a current template untouched.
 set -euo pipefail
@@ -27,6 +27,9 @@ keywords=(
     --keyword=imageCommand:2
     --keyword=badMaintData:1
     --keyword=bundleMissing:2
+    --keyword=bbFail:1
+    --keyword=bbFailWithOutput:2
+    --keyword=usageError:1
 )
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/dm-pot.XXXXXX")

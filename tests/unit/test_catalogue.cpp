@@ -27,8 +27,8 @@ std::string templatePath() { return sourceTree() + "/po/applyKestro.pot"; }
 std::string germanPath() { return sourceTree() + "/po/de.po"; }
 
 // Console messages that are shown through the message catalogue: the run's
-// stages, the lock, the log, the checker's version check and the library's
-// reports.
+// stages, the lock, the log, the checker's version check, the library's
+// reports and the bundle builder's messages.
 const char* const TRANSLATED[] = {
     // run frame and command line
     "This application must be run with root authority. Exiting.",
@@ -88,6 +88,15 @@ const char* const TRANSLATED[] = {
     "Fatal Error: Could not open input file %s.",
     "File %s has an apparent filename entry that does not have an absolute path.",
     "File %s has an apparent filename that is longer than 255 bytes.",
+    // the bundle builder
+    "usage: makeKestroBundle [-M] [-o BUNDLE.tar] [--size MB] [--inodes N]",
+    "Invalid size: %s",
+    "Starting build of a maintenance bundle.",
+    "Fatal error: The %s \"%s\" holds characters that a shell command must not be given. "
+    "Exiting.",
+    "Fatal error: The %s step ended abnormally (%s). Exiting.",
+    "Fatal error: The verifying apply run found %s violations. Exiting.",
+    "Maintenance bundle %s written.",
 };
 
 // The checker's control-file failures are shown as written, with the
