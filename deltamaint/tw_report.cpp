@@ -48,17 +48,23 @@ bool isProperty(const char* line, const char* name) {
   return line[0] != '\0' && startsWith(line + 1, name);
 }
 
+// White space as isspace() knows it in the C locale, tested in line: every
+// property line of a report is scanned character by character, and the
+// report's columns are the same whatever locale the run has.
+bool isBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
 // Copies the first word at or after `column` into `word`; returns a pointer
 // just behind the word in `line`, or null (and an empty word) when the line
-// holds no word there.
+// holds no word there.  Only the part of the line up to the column is
+// measured to know whether the line reaches it.
 const char* wordAt(const char* line, size_t column, char* word, size_t size) {
   word[0] = '\0';
-  if (strlen(line) <= column) return nullptr;
+  if (strnlen(line, column + 1) <= column) return nullptr;
   const char* p = line + column;
-  while (*p && isspace(static_cast<unsigned char>(*p))) ++p;
+  while (*p && isBlank(*p)) ++p;
   if (*p == '\0') return nullptr;
   size_t n = 0;
-  while (p[n] && !isspace(static_cast<unsigned char>(p[n]))) ++n;
+  while (p[n] && !isBlank(p[n])) ++n;
   if (n >= size) n = size - 1;
   memcpy(word, p, n);
   word[n] = '\0';
