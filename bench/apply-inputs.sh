@@ -101,21 +101,7 @@ bi_stage() {
     fx_run "payload tar" tar --numeric-owner -cjpf "$BI_STAGE/maint.tar.bz2" \
         -C "$BI_STAGE/payload" --no-recursion -T "$BI_STAGE/payload.list"
 
-    local tw=$BI_STAGE/tw
-    fx_run "twadmin -m G (site key)" twadmin -m G -S "$tw/site.key" -Q ""
-    fx_run "twadmin -m G (local key)" twadmin -m G -L "$tw/local.key" -P ""
-    cat >"$tw/config.txt" <<EOF
-POLFILE = $tw/tw.pol
-DBFILE = $BI_STAGE/ctl/tw.maint_db
-REPORTFILE = $tw/tw.rpt
-SITEKEYFILE = $tw/site.key
-LOCALKEYFILE = $tw/local.key
-LOOSEDIRECTORYCHECKING = true
-REPORTLEVEL = 3
-EOF
-    fx_run "twadmin -m F" twadmin -m F -c "$tw/tw.cfg" -e "$tw/config.txt"
-    printf '%s\n' "$BI_MOUNT -> pugsM ;" >"$tw/policy.txt"
-    fx_run "twadmin -m P" twadmin -m P -c "$tw/tw.cfg" -p "$tw/tw.pol" -e "$tw/policy.txt"
+    fx_checker_files "$BI_STAGE/tw" "$BI_STAGE/ctl/tw.maint_db" "$BI_MOUNT -> pugsM ;"
 }
 
 # bi_names SIZE gz|plain: sets BI_OLD and BI_NEW (image file names) and

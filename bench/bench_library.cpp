@@ -35,16 +35,6 @@ long long fileBytes(const std::string& file) {
   return stat(file.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : -1;
 }
 
-void freeChangeLists() {
-  freeAddedFiles();
-  freeDeletedFiles();
-  freeChangedHardLinks();
-  freeAddedDirectories();
-  freeDeletedDirectories();
-  freeChangedFiles();
-  freeAttributesModified();
-}
-
 // One iteration is what a caller does: open the report, parse it, release
 // the lists, close it.
 void parseReport(benchmark::State& state, const Report& r) {

@@ -151,13 +151,7 @@ void buildInPrivateRoot() {
   Tree oldTree;
   readCheckedTree(bbPath("oldmnt"), oldTree, "old image");
   ChangePlan plan = planChanges(oldTree, newTree);
-  freeAddedFiles();
-  freeDeletedFiles();
-  freeChangedHardLinks();
-  freeAddedDirectories();
-  freeDeletedDirectories();
-  freeChangedFiles();
-  freeAttributesModified();
+  freeChangeLists();
   writeBundleFiles(plan, newTree);
   long objects = buildExpectedImage(newTree);
   FILE* f = fopen(bbPath("objects").c_str(), "w");

@@ -18,6 +18,19 @@
 // the mount point, "/" and the path) still fits the parser's line buffer.
 static const size_t MAX_REL_PATH = 240;
 
+// The attributes of one object as lstat() gives them.
+static TreeEntry entryOf(const struct stat& st) {
+  TreeEntry e;
+  e.mode = st.st_mode;
+  e.uid = st.st_uid;
+  e.gid = st.st_gid;
+  e.nlink = st.st_nlink;
+  e.size = st.st_size;
+  e.rdev = st.st_rdev;
+  e.ino = st.st_ino;
+  return e;
+}
+
 static bool readDir(const std::string& root, const std::string& rel, Tree& tree,
                     std::string* error) {
   std::string dirPath = rel.empty() ? root : root + "/" + rel;
@@ -40,14 +53,7 @@ static bool readDir(const std::string& root, const std::string& rel, Tree& tree,
       closedir(dir);
       return false;
     }
-    TreeEntry e;
-    e.mode = st.st_mode;
-    e.uid = st.st_uid;
-    e.gid = st.st_gid;
-    e.nlink = st.st_nlink;
-    e.size = st.st_size;
-    e.rdev = st.st_rdev;
-    e.ino = st.st_ino;
+    TreeEntry e = entryOf(st);
     if (S_ISLNK(st.st_mode)) {
       char target[4096];
       ssize_t n = readlink(full.c_str(), target, sizeof target - 1);
@@ -75,12 +81,8 @@ bool readTree(const std::string& root, Tree& tree, std::string* error) {
     *error = root + ": not a directory";
     return false;
   }
-  TreeEntry e;
-  e.mode = st.st_mode;
-  e.uid = st.st_uid;
-  e.gid = st.st_gid;
-  e.nlink = st.st_nlink;
-  e.ino = st.st_ino;
+  TreeEntry e = entryOf(st);
+  e.size = 0;
   tree[""] = e;
   return readDir(root, "", tree, error);
 }

@@ -264,6 +264,8 @@ void freeAddedDirectories();
 void freeDeletedDirectories();
 void freeChangedHardLinks();
 void freeOriginals4HardLinks();
+// Frees all eight lists at once: what a caller does after one report.
+void freeChangeLists();
 void newChangedHardLinks();
 void newOriginals4HardLinks();
 int buildBackoffFileList(char* backoffList);

@@ -44,6 +44,17 @@ void freeDeletedDirectories() { freeList(myDeletedDirectories); }
 void freeChangedHardLinks() { freeList(myChangedHardLinks); }
 void freeOriginals4HardLinks() { freeList(myOriginals4HardLinks); }
 
+void freeChangeLists() {
+  freeChangedFiles();
+  freeAttributesModified();
+  freeAddedFiles();
+  freeDeletedFiles();
+  freeAddedDirectories();
+  freeDeletedDirectories();
+  freeChangedHardLinks();
+  freeOriginals4HardLinks();
+}
+
 // A list already there is replaced, not freed: the caller frees it first.
 void newChangedHardLinks() { myChangedHardLinks = newArray(); }
 void newOriginals4HardLinks() { myOriginals4HardLinks = newArray(); }

@@ -269,18 +269,27 @@ int identifyObjectType(const char* token) {
 
 int identifyObjectType(char* token) { return identifyObjectType(static_cast<const char*>(token)); }
 
+// Reads report lines up to the next line of property `name` (which may lie
+// in the next record: the search does not stop at a record's end) and sets
+// `isChanged` from its change mark; false at the end of input.
+static bool findProperty(FILE* TRIP, char* buff, int buffsize, const char* name,
+                         int& isChanged) {
+  while (getNextReportLine(TRIP, buff, buffsize)) {
+    if (!isProperty(buff, name)) continue;
+    isChanged = buff[0] == '*';
+    return true;
+  }
+  return false;
+}
+
 void getObjectType(FILE* TRIP, char* buff, int buffsize, int& isChanged, int& first, int& second) {
   isChanged = 0;
   first = -1;
   second = -1;
-  while (getNextReportLine(TRIP, buff, buffsize)) {
-    if (!isProperty(buff, OBJTYPE)) continue;
-    isChanged = buff[0] == '*';
-    char word[LINE_BUFF];
-    first = wordAt(buff, TYPE_EXPECTED_COL, word, sizeof word) ? identifyObjectType(word) : -1;
-    second = wordAt(buff, TYPE_OBSERVED_COL, word, sizeof word) ? identifyObjectType(word) : -1;
-    return;
-  }
+  if (!findProperty(TRIP, buff, buffsize, OBJTYPE, isChanged)) return;
+  char word[LINE_BUFF];
+  first = wordAt(buff, TYPE_EXPECTED_COL, word, sizeof word) ? identifyObjectType(word) : -1;
+  second = wordAt(buff, TYPE_OBSERVED_COL, word, sizeof word) ? identifyObjectType(word) : -1;
 }
 
 void getModeValue(FILE* TRIP, char* buff, int buffsize, int& isChanged, char*& perm1,
@@ -288,16 +297,12 @@ void getModeValue(FILE* TRIP, char* buff, int buffsize, int& isChanged, char*& p
   isChanged = 0;
   perm1 = nullptr;
   perm2 = nullptr;
-  while (getNextReportLine(TRIP, buff, buffsize)) {
-    if (!isProperty(buff, MODE)) continue;
-    isChanged = buff[0] == '*';
-    char word[LINE_BUFF];
-    const char* rest = wordAt(buff, MODE_COL, word, sizeof word);
-    if (!rest) return;
-    perm1 = copyString(word);
-    if (wordAt(rest, 0, word, sizeof word)) perm2 = copyString(word);
-    return;
-  }
+  if (!findProperty(TRIP, buff, buffsize, MODE, isChanged)) return;
+  char word[LINE_BUFF];
+  const char* rest = wordAt(buff, MODE_COL, word, sizeof word);
+  if (!rest) return;
+  perm1 = copyString(word);
+  if (wordAt(rest, 0, word, sizeof word)) perm2 = copyString(word);
 }
 
 void getNumLinksValue(FILE* TRIP, char* buff, int buffsize, int& isChanged, int& first,
@@ -305,16 +310,12 @@ void getNumLinksValue(FILE* TRIP, char* buff, int buffsize, int& isChanged, int&
   isChanged = 0;
   first = -1;
   second = -1;
-  while (getNextReportLine(TRIP, buff, buffsize)) {
-    if (!isProperty(buff, LINKS)) continue;
-    isChanged = buff[0] == '*';
-    char word[LINE_BUFF];
-    const char* rest = wordAt(buff, LINKS_COL, word, sizeof word);
-    first = atoi(word);
-    second = 0;
-    if (rest && wordAt(rest, 0, word, sizeof word)) second = atoi(word);
-    return;
-  }
+  if (!findProperty(TRIP, buff, buffsize, LINKS, isChanged)) return;
+  char word[LINE_BUFF];
+  const char* rest = wordAt(buff, LINKS_COL, word, sizeof word);
+  first = atoi(word);
+  second = 0;
+  if (rest && wordAt(rest, 0, word, sizeof word)) second = atoi(word);
 }
 
 char* getUIDValue(FILE* TRIP) {

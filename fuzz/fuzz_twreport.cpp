@@ -58,13 +58,7 @@ static void parseOnce(const std::string& report, int prefix) {
   checkList(deletedDirectories(), false);
   checkList(changedFiles(), false);
   checkList(attributesModified(), true);
-  freeAddedFiles();
-  freeDeletedFiles();
-  freeChangedHardLinks();
-  freeAddedDirectories();
-  freeDeletedDirectories();
-  freeChangedFiles();
-  freeAttributesModified();
+  freeChangeLists();
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -124,6 +124,22 @@ std::string ApplyRuns::setUp(const std::string& variant) {
          "cp " + dir + "/b.tar.expect /var/maint/downloads/b.tar.expect\n";
 }
 
+std::string ApplyRuns::lockWaitRuns(const std::string& waiting,
+                                    const std::string& whileWaiting) {
+  std::string tool = shellQuote(applyKestroPath());
+  return "set_script maint_cmd_bash1 'touch /share/started; "
+         "for i in $(seq 600); do [ -e /share/go ] && break; sleep 0.1; done'\n"
+         "rm -rf /share/out /share/started /share/go; mkdir -p /share/out; cd /root\n" +
+         tool + " b </dev/null >/share/out/first 2>&1 & first=$!\n"
+         "wait_for test -e /share/started || exit 1\n" +
+         tool + " -M /tmp/javagz.tar </dev/null >/share/out/second 2>&1 & second=$!\n"
+         "wait_for " + waiting + " || exit 1\n" + whileWaiting +
+         "touch /share/go\n"
+         "wait $first; echo $? >/share/out/status1; wait $second; echo $? >/share/out/status2\n"
+         "cp /var/log/maint/kestro.log /share/out/log\n"
+         "cp /var/maint/clientinstall.bundles /share/out/stanzas\n";
+}
+
 ToolRun ApplyRuns::apply(const std::string& args, const std::string& before,
                          const std::string& after, const std::string& variant,
                          const std::string& rpm) {

@@ -37,6 +37,14 @@ class ApplyRuns : public testing::Test {
   //                             finished image into /share/out/check
   static std::string setUp(const std::string& variant);
 
+  // Bash (after setUp) for two instances of the tool on the bundle: the
+  // first ("b") holds the lock while its removal script waits for a sign;
+  // the second ("-M /tmp/javagz.tar") is started meanwhile.  Once the
+  // condition `waiting` holds, `whileWaiting` runs and the first is let go.
+  // Leaves out/first, out/second (consoles), out/status1, out/status2,
+  // out/log and out/stanzas.
+  static std::string lockWaitRuns(const std::string& waiting, const std::string& whileWaiting);
+
   // Runs the tool on the prepared bundle in a fresh sandbox; the checker's
   // rpm stand-in is version 2.3.1 unless `rpm` says otherwise.
   ToolRun apply(const std::string& args, const std::string& before = "",

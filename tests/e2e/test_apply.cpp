@@ -223,22 +223,9 @@ TEST_F(ApplyRuns, SecondInstanceWaitsForTheLock) {
   // The first run holds the lock while its removal script waits for a
   // sign; the second is started meanwhile and must wait, say so once, and
   // go on when the first has ended.
-  std::string tool = shellQuote(applyKestroPath());
   std::string script =
-      setUp("plain") +
-      "set_script maint_cmd_bash1 'touch /share/started; "
-      "for i in $(seq 600); do [ -e /share/go ] && break; sleep 0.1; done'\n"
-      "rm -rf /share/out /share/started /share/go; mkdir -p /share/out; cd /root\n" +
-      tool + " b </dev/null >/share/out/first 2>&1 & first=$!\n"
-      "wait_for test -e /share/started || exit 1\n" +
-      tool + " -M /tmp/javagz.tar </dev/null >/share/out/second 2>&1 & second=$!\n"
-      "wait_for grep -q Waiting /share/out/second || exit 1\n"
-      "sleep 1\n"
-      "cp /var/log/maint/kestro.log /share/out/waiting-log\n"
-      "touch /share/go\n"
-      "wait $first; echo $? >/share/out/status1; wait $second; echo $? >/share/out/status2\n"
-      "cp /var/log/maint/kestro.log /share/out/log\n"
-      "cp /var/maint/clientinstall.bundles /share/out/stanzas\n";
+      setUp("plain") + lockWaitRuns("grep -q Waiting /share/out/second",
+                                    "sleep 1\ncp /var/log/maint/kestro.log /share/out/waiting-log\n");
   RunResult r = sb->run(script, 300);
   ASSERT_EQ(0, r.status) << r;
   EXPECT_EQ("0\n", sb->readFile("out/status1"));

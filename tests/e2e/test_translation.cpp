@@ -231,20 +231,8 @@ TEST_F(ApplyRuns, GermanFullRunAndLockWait) {
   // waits for a sign; a second German instance started meanwhile waits,
   // shows and logs the waiting message in German, and goes on when the
   // first has ended. The first run's records stay English.
-  std::string tool = shellQuote(applyKestroPath());
-  std::string script =
-      setUp("plain") + germanSetUp() +
-      "set_script maint_cmd_bash1 'touch /share/started; "
-      "for i in $(seq 600); do [ -e /share/go ] && break; sleep 0.1; done'\n"
-      "rm -rf /share/out /share/started /share/go; mkdir -p /share/out; cd /root\n"
-      "export LANG=de_DE.UTF-8\n" +
-      tool + " b </dev/null >/share/out/first 2>&1 & first=$!\n"
-      "wait_for test -e /share/started || exit 1\n" +
-      tool + " -M /tmp/javagz.tar </dev/null >/share/out/second 2>&1 & second=$!\n"
-      "wait_for test -s /share/out/second || exit 1\n"
-      "touch /share/go\n"
-      "wait $first; echo $? >/share/out/status1; wait $second; echo $? >/share/out/status2\n"
-      "cp /var/log/maint/kestro.log /share/out/log\n";
+  std::string script = setUp("plain") + germanSetUp() + "export LANG=de_DE.UTF-8\n" +
+                       lockWaitRuns("test -s /share/out/second", "");
   RunResult r = sb->run(script, 300);
   ASSERT_EQ(0, r.status) << r;
   EXPECT_EQ("0\n", sb->readFile("out/status1"));

@@ -37,6 +37,24 @@ bool endsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// The run stopped at the link planted at `path` (where `what`, "a
+// directory" or "a regular file", belongs): status 1, its message last.
+void expectLinkRefused(const Outcome& o, const std::string& path, const char* what) {
+  EXPECT_EQ(1, o.status);
+  EXPECT_TRUE(endsWith(o.console, "\nEFatal error: " + path + " is a symbolic link or not " + what +
+                                      ". Exiting.\n\n\n"))
+      << o.console;
+}
+
+// A link planted at the image under construction was refused: the file it
+// points to is untouched, the bundle failed, and no image was placed.
+void expectImageLinkRefused(const Outcome& o, const std::string& image, const Sandbox& sb) {
+  expectLinkRefused(o, image, "a regular file");
+  EXPECT_EQ("precious\n", sb.readFile("out/victim"));
+  EXPECT_EQ(FAILED_LAST + "\n", o.stanza);
+  EXPECT_EQ("", o.state);
+}
+
 TEST_F(HostilePaths, TempDirectoryPlantedAsALink) {
   recordTrial("hostile", "/tmp/maint_zor planted by another user as a link to their directory");
   Outcome o = runOnce(*sb, "plain",
@@ -124,10 +142,7 @@ TEST_F(HostilePaths, MountPointLinkPlantedByTheFixScript) {
                           "rmdir /tftpboot/image/zor_image && ln -s /tmp/elsewhere "
                           "/tftpboot/image/zor_image'",
                       ELSEWHERE_AFTER);
-  EXPECT_EQ(1, o.status);
-  EXPECT_TRUE(endsWith(o.console, "\nEFatal error: /tftpboot/image/zor_image is a symbolic link or not "
-                                  "a directory. Exiting.\n\n\n"))
-      << o.console;
+  expectLinkRefused(o, "/tftpboot/image/zor_image", "a directory");
   EXPECT_EQ("mounted\n", sb->readFile("out/elsewhere"));
   EXPECT_EQ(FAILED_LAST + "\n", o.stanza);
   EXPECT_EQ("mount point /tftpboot/image/zor_image\n", o.state);  // the planted link
@@ -172,13 +187,7 @@ TEST_F(HostilePaths, ImageUnderConstructionLinkBeforeDd) {
                       "\"$TOOL\" -M b </dev/null >/share/out/console 2>&1 & tool=$!\n"
                       "wait_for test -s /tmp/hold/ready.gunzip && ln -s /tmp/victim " +
                           image + "; touch /tmp/hold/go");
-  EXPECT_EQ(1, o.status);
-  EXPECT_TRUE(endsWith(o.console, "\nEFatal error: " + image +
-                                      " is a symbolic link or not a regular file. Exiting.\n\n\n"))
-      << o.console;
-  EXPECT_EQ("precious\n", sb->readFile("out/victim"));
-  EXPECT_EQ(FAILED_LAST + "\n", o.stanza);
-  EXPECT_EQ("", o.state);
+  expectImageLinkRefused(o, image, *sb);
 }
 
 TEST_F(HostilePaths, ImageUnderConstructionLinkPlantedByTheFixScript) {
@@ -188,13 +197,7 @@ TEST_F(HostilePaths, ImageUnderConstructionLinkPlantedByTheFixScript) {
                       "echo precious >/tmp/victim\nset_script maint_cmd_bash2 'ln -sf /tmp/victim " +
                           image + "'",
                       "cat /tmp/victim >/share/out/victim");
-  EXPECT_EQ(1, o.status);
-  EXPECT_TRUE(endsWith(o.console, "\nEFatal error: " + image +
-                                      " is a symbolic link or not a regular file. Exiting.\n\n\n"))
-      << o.console;
-  EXPECT_EQ("precious\n", sb->readFile("out/victim"));
-  EXPECT_EQ(FAILED_LAST + "\n", o.stanza);
-  EXPECT_EQ("", o.state);
+  expectImageLinkRefused(o, image, *sb);
 }
 
 TEST_F(HostilePaths, OverlongBundlePath) {

@@ -72,13 +72,7 @@ int parse(const char* prefix, const char* report) {
   printList("changedHardLinks", changedHardLinks());
   printList("attributesModified", attributesModified());
   printList("originals4HardLinks", originals4HardLinks());
-  freeAddedFiles();
-  freeAddedDirectories();
-  freeDeletedFiles();
-  freeDeletedDirectories();
-  freeChangedFiles();
-  freeChangedHardLinks();
-  freeAttributesModified();
+  freeChangeLists();
   return 0;
 }
 

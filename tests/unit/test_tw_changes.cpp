@@ -20,17 +20,6 @@ std::string readFile(const std::string& path) {
   return text.str();
 }
 
-void freeAllLists() {
-  freeChangedFiles();
-  freeAttributesModified();
-  freeAddedFiles();
-  freeDeletedFiles();
-  freeAddedDirectories();
-  freeDeletedDirectories();
-  freeChangedHardLinks();
-  freeOriginals4HardLinks();
-}
-
 array* listOf(std::initializer_list<const char*> entries) {
   array* list = newArray();
   for (const char* e : entries) push(*list, e);
@@ -40,13 +29,13 @@ array* listOf(std::initializer_list<const char*> entries) {
 class TwChanges : public ::testing::Test {
  protected:
   void SetUp() override {
-    freeAllLists();
+    freeChangeLists();
     char pattern[] = "/tmp/dm-twchanges-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     dir_ = pattern;
   }
   void TearDown() override {
-    freeAllLists();
+    freeChangeLists();
     logFileName(nullptr);
     std::filesystem::remove_all(dir_);
   }
@@ -137,7 +126,7 @@ TEST_F(TwChanges, BackoffListReplacesAnOldFileAndTakesMissingListsAsEmpty) {
   EXPECT_EQ(buildBackoffFileList(out.c_str()), 2);
   EXPECT_EQ(readFile(out), "etc/old\netc/passwd\n");
 
-  freeAllLists();
+  freeChangeLists();
   EXPECT_EQ(buildBackoffFileList(out.c_str()), 0);
   EXPECT_EQ(readFile(out), "");
 }
