@@ -13,6 +13,12 @@
 # OBJECTS PREFIX FILE, PREFIX being the length of the tree's root path.
 set -euo pipefail
 
+here=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")" && pwd)
+FX_PROG=sandbox-reports.sh
+# shellcheck source=../tests/fixtures/lib.sh
+. "$here/../tests/fixtures/lib.sh"
+fx_init
+
 out=$1
 shift
 mkdir -p "$out"
@@ -24,20 +30,7 @@ per_dir=100 # objects per directory: the directory and 99 files
 mkdir -p "$tw"
 
 # The checker's keys, configuration and a one-rule policy on the tree.
-twadmin -m G -S "$tw/site.key" -Q "" >/dev/null
-twadmin -m G -L "$tw/local.key" -P "" >/dev/null
-cat >"$tw/config.txt" <<EOF
-POLFILE = $tw/tw.pol
-DBFILE = $tw/tw.db
-REPORTFILE = $tw/tw.rpt
-SITEKEYFILE = $tw/site.key
-LOCALKEYFILE = $tw/local.key
-LOOSEDIRECTORYCHECKING = true
-REPORTLEVEL = 3
-EOF
-twadmin -m F -c "$tw/tw.cfg" -e "$tw/config.txt" >/dev/null 2>&1
-echo "$root -> +pnugsM;" >"$tw/policy.txt"
-twadmin -m P -c "$tw/tw.cfg" -p "$tw/tw.pol" -e "$tw/policy.txt" >/dev/null 2>&1
+fx_checker_files "$tw" "$tw/tw.db" "$root -> +pnugsM;"
 
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
 
