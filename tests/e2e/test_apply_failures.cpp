@@ -284,3 +284,63 @@ TEST_F(ApplyRuns, NewImageThatCannotBeUnmounted) {
   // The image is never checked, compressed or put in place.
   expectCleanedUp(run, {INPROCESS});
 }
+
+// Installs, in the sandbox only, a wrapper over a platform command that
+// runs the real command and then does `after` (bash, with the command's
+// arguments in "$@"); the wrapper keeps the command's exit status.
+static std::string afterCommand(const std::string& path, const std::string& after) {
+  return "cp -p " + path + " /tmp/real-command && cat >/tmp/wrapper <<'EOF'\n"
+         "#!/bin/bash\n"
+         "/tmp/real-command \"$@\"; rc=$?\n" +
+         after +
+         "\nexit $rc\nEOF\n"
+         "chmod 755 /tmp/wrapper && mount --bind /tmp/wrapper " +
+         path + "\n";
+}
+
+TEST_F(ApplyRuns, OldImageThatCannotBeUnmounted) {
+  // When the copy has run, a process keeps its working directory in the
+  // old image for two seconds: the run's unmount finds the mount busy, and
+  // the clean-up, trying again, unmounts it once the process has gone.
+  ToolRun run = apply(
+      "-M b", afterCommand("/usr/bin/cp",
+                           "for a; do case $a in */oldimage/*)\n"
+                           "  (cd \"${a%/oldimage/*}/oldimage\" && touch /tmp/held && exec sleep 2) "
+                           "</dev/null >/dev/null 2>&1 &\n"
+                           "  while [ ! -e /tmp/held ]; do sleep 0.01; done; break;;\n"
+                           "esac; done"));
+  std::string pid = runPid(run);
+  std::string oldimage = "/tmp/maint_zor/maint" + pid + "/oldimage";
+  std::string message = "Fatal Error: Unable to unmount " + OLD + " from " + oldimage + ".";
+  // The return-code line: the literal, one more blank, the text and a stop.
+  std::string code = "       Return code:   rc = 8192.";
+  EXPECT_EQ(START + "E" + message + "\nE" + code + "\n\n\n", run.console);
+  Lines log = logLines(run.log);
+  auto at = std::find(log.begin(), log.end(), "T " + message);
+  ASSERT_NE(log.end(), at);
+  EXPECT_EQ((Lines{"T " + code, DELIMITER}), Lines(at + 1, log.end()));
+  EXPECT_NE(std::string::npos, run.log.find("    umount: " + oldimage + ": target is busy."))
+      << run.log;
+  expectCleanedUp(run, {INPROCESS});
+}
+
+TEST_F(ApplyRuns, NewImageThatDoesNotMount) {
+  // The new image's filesystem is made and then its superblock wiped, so
+  // the real mount of the new image fails.
+  ToolRun run = apply(
+      "-M b", afterCommand("/sbin/mke2fs",
+                           "dd if=/dev/zero of=\"${@: -1}\" bs=1024 seek=1 count=1 conv=notrunc "
+                           "2>/dev/null"));
+  std::string message = "Unable to mount " + INPROCESS + " for processing. rc = 32.";
+  EXPECT_EQ(START + "E" + message + "\n\n\n", run.console);
+  Lines tail = after(runRecords(run), "T >>/bin/mount " + INPROCESS +
+                                          " /tftpboot/image/zor_image -o loop >W/temp.file 2>&1");
+  ASSERT_EQ(4u, tail.size());
+  EXPECT_EQ("T " + message, tail[0]);
+  EXPECT_TRUE(std::regex_match(tail[1], std::regex("T I -> -rwxr-xr-x 1 root root 16M .* " + INPROCESS)))
+      << tail[1];
+  EXPECT_TRUE(std::regex_match(tail[2], std::regex("T D -> drwxr-xr-x .* /tftpboot/image/zor_image")))
+      << tail[2];
+  EXPECT_EQ(DELIMITER, tail[3]);
+  expectCleanedUp(run, {INPROCESS});
+}
