@@ -85,12 +85,24 @@ fi
 
 step "parser and stanza-table benchmarks"
 # Google Benchmark's CSV form takes one set of counters per run: the parser
-# and the stanza table are run apart and their tables joined.
-for filter in parseTWReport 'readInstalledBundles|updateStanza'; do
+# and the stanza table are run apart and their tables joined.  The parser
+# runs in 7 rounds of 5 repetitions of each report size; each size keeps
+# the round with the lowest median CPU time, since a virtual machine's CPU
+# speed drifts over seconds, longer than one size's repetitions take.
+library() {
     "$build/bench/bench_library" --data="$out/reports" --benchmark_format=csv \
-        --benchmark_filter="$filter" --benchmark_repetitions=5 \
+        --benchmark_filter="$1" --benchmark_repetitions=5 \
         --benchmark_report_aggregates_only=true
-done >"$out/library.csv"
+}
+for round in 1 2 3 4 5 6 7; do
+    library parseTWReport >"$out/parser-round-$round.csv"
+done
+{
+    awk -F, '/^name,/ { if (!header) print; header = 1; next }
+             $1 ~ /_median"?$/ { if (!($1 in best) || $4 + 0 < cpu[$1]) { best[$1] = $0; cpu[$1] = $4 + 0 } }
+             END { for (n in best) print best[n] | "sort -t/ -k2,2n" }' "$out"/parser-round-*.csv
+    library 'readInstalledBundles|updateStanza'
+} >"$out/library.csv"
 largest=""
 [ -f "$out/reports/reports.list" ] && largest=$(sort -n "$out/reports/reports.list" | tail -1)
 if [ -n "$largest" ]; then
