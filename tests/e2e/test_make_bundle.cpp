@@ -9,16 +9,10 @@
 
 #include <string>
 
+#include "make_bundle_support.h"
 #include "sandbox.h"
 
 namespace {
-
-std::string builder() { return binaryDir() + "/makeKestroBundle"; }
-
-// The builder is a target of its own: every test needs it built.
-#define REQUIRE_BUILDER()                       \
-  ASSERT_EQ(0, access(builder().c_str(), X_OK)) \
-      << "build the makeKestroBundle target: " << builder()
 
 // Shell functions of the scripts below.
 //   mk_image TREE IMAGE FSTYPE: a 16 MB image holding a copy of TREE.

@@ -9,16 +9,10 @@
 
 #include <string>
 
+#include "make_bundle_support.h"
 #include "sandbox.h"
 
 namespace {
-
-std::string builder() { return binaryDir() + "/makeKestroBundle"; }
-
-// The builder is a target of its own: every test needs it built.
-#define REQUIRE_BUILDER()                       \
-  ASSERT_EQ(0, access(builder().c_str(), X_OK)) \
-      << "build the makeKestroBundle target: " << builder()
 
 // An old image with a small tree, and a wanted tree copied from it.
 const char* const SETUP = R"SH(
