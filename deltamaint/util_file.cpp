@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fixed_paths.h"
 #include "maint.h"
 
-static const char* const TEMPDIR = "/tmp/maint_zor";
 
 int fileExists(const char* file) {
   methodTrace trace("fileExists");
@@ -58,14 +58,14 @@ static int removeEntry(const char* path, const struct stat*, int, struct FTW*) {
   return 0;
 }
 
-// True when TEMPDIR is a directory of this user that nobody else may write.
+// True when TEMP_ROOT is a directory of this user that nobody else may write.
 static bool tempDirIsPrivate() {
   struct stat st;
-  return lstat(TEMPDIR, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+  return lstat(TEMP_ROOT, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
          (st.st_mode & 022) == 0;
 }
 
-// Makes TEMPDIR safe to write into.  Absent, it is made with mode 755.
+// Makes TEMP_ROOT safe to write into.  Absent, it is made with mode 755.
 // Anything else at the name that is not this user's own directory closed
 // to others (a link, a file, another user's directory, one others may
 // write) is removed without following links and made again with mode 700.
@@ -74,15 +74,15 @@ static void prepareTempDir() {
   struct stat st;
   mode_t mode = 0755;
   for (int attempt = 0; attempt < 3 && !tempDirIsPrivate(); ++attempt) {
-    if (lstat(TEMPDIR, &st) == 0) {
+    if (lstat(TEMP_ROOT, &st) == 0) {
       mode = 0700;
       if (S_ISDIR(st.st_mode)) {
-        nftw(TEMPDIR, removeEntry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+        nftw(TEMP_ROOT, removeEntry, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
       } else {
-        unlink(TEMPDIR);
+        unlink(TEMP_ROOT);
       }
     }
-    mkdir(TEMPDIR, mode);
+    mkdir(TEMP_ROOT, mode);
   }
 }
 
@@ -91,7 +91,7 @@ char* tempfilename(const char* file) {
   prepareTempDir();
   if (!file) file = "";
   char pattern[MAINT_BUFF];
-  formatText(pattern, sizeof pattern, "%s%s%s", TEMPDIR, file[0] == '/' ? "" : "/", file);
+  formatText(pattern, sizeof pattern, "%s%s%s", TEMP_ROOT, file[0] == '/' ? "" : "/", file);
   // The pattern holds at most one "%d", replaced by the process id; any
   // other '%' is taken literally.
   char name[MAINT_BUFF];

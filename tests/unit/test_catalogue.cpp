@@ -196,7 +196,7 @@ TEST(MessageTemplate, IndirectMessagesStillOccurInTheSources) {
   std::string all = std::string(scratch) + "/all.pot";
   std::string listed = std::string(scratch) + "/listed.pot";
   capture("cd '" + dir + "' && xgettext --language=C++ --from-code=UTF-8 --extract-all -o '" + all +
-              "' deltamaint/*.cpp 2>&1 && xgettext --language=C++ --from-code=UTF-8 "
+              "' deltamaint/*.cpp apply/*.cpp builder/*.cpp 2>&1 && xgettext --language=C++ --from-code=UTF-8 "
               "--keyword=N_ -o '" + listed + "' po/indirect-messages.cpp 2>&1",
           &status);
   auto literals = readPoFile(all);

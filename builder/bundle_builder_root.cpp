@@ -127,14 +127,14 @@ void runInChild(void (*body)(), const char* what) {
   memset(&sa, 0, sizeof sa);
   sa.sa_handler = passSignal;
   sigemptyset(&sa.sa_mask);
-  struct sigaction saved[4];
-  const int signals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-  for (int i = 0; i < 4; ++i) sigaction(signals[i], &sa, &saved[i]);
+  const int count = sizeof HANDLED_SIGNALS / sizeof HANDLED_SIGNALS[0];
+  struct sigaction saved[count];
+  for (int i = 0; i < count; ++i) sigaction(HANDLED_SIGNALS[i], &sa, &saved[i]);
   pid_t pid = fork();
   if (pid < 0) bbFail("Fatal error: Unable to start the %s step.", what, strerror(errno));
   if (pid == 0) {
     setpgid(0, 0);
-    for (int i = 0; i < 4; ++i) sigaction(signals[i], &saved[i], nullptr);
+    for (int i = 0; i < count; ++i) sigaction(HANDLED_SIGNALS[i], &saved[i], nullptr);
     bbInChild = true;
     body();
     fflush(nullptr);
@@ -150,7 +150,7 @@ void runInChild(void (*body)(), const char* what) {
     }
   }
   childPid = -1;
-  for (int i = 0; i < 4; ++i) sigaction(signals[i], &saved[i], nullptr);
+  for (int i = 0; i < count; ++i) sigaction(HANDLED_SIGNALS[i], &saved[i], nullptr);
   if (caughtSignal) {
     char number[16];
     snprintf(number, sizeof number, "%d", static_cast<int>(caughtSignal));

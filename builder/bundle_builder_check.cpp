@@ -20,7 +20,7 @@ static bool checkerFailed(int rc) { return rc == -1 || !WIFEXITED(rc) || WEXITST
 void bbMountAt(const char* how, const char* source, const char* what) {
   char cmd[MAINT_BUFF];
   std::string out = bbPath("temp.file");
-  bbCommand(cmd, "/bin/mount %s %s %s >%s 2>&1", how, source, BB_MOUNT_POINT, out.c_str());
+  bbCommand(cmd, "/bin/mount %s %s %s >%s 2>&1", how, source, IMAGE_MOUNT_POINT, out.c_str());
   bbRunChecked(cmd, what, out.c_str());
 }
 
@@ -53,7 +53,7 @@ void findDifferences() {
 
   logAndConsole('I', "Comparing the old image with the new tree.");
   char rule[MAINT_BUFF];
-  formatText(rule, sizeof rule, "%s -> +pnugM ;\n!%s/lost+found ;", BB_MOUNT_POINT, BB_MOUNT_POINT);
+  formatText(rule, sizeof rule, "%s -> +pnugM ;\n!%s/lost+found ;", IMAGE_MOUNT_POINT, IMAGE_MOUNT_POINT);
   bbCheckerFiles(rule);
   bbMountAt("--bind", oldMount.c_str(), "Mounting the old tree for the checker");
   std::string out = bbPath("tw/init.out");
@@ -63,7 +63,7 @@ void findDifferences() {
     bbFailWithOutput(out.c_str(), "Fatal error: tripwire could not build a database of %s.",
                      build.oldImage.c_str());
   }
-  bbUnmount(BB_MOUNT_POINT);
+  bbUnmount(IMAGE_MOUNT_POINT);
 
   bbMountAt("--bind -o ro", wanted.c_str(), "Mounting the new tree for the checker");
   out = bbPath("tw/check.out");
@@ -73,7 +73,7 @@ void findDifferences() {
     bbFailWithOutput(out.c_str(), "Fatal error: tripwire could not check the new tree %s.",
                      build.newTree.c_str());
   }
-  bbUnmount(BB_MOUNT_POINT);
+  bbUnmount(IMAGE_MOUNT_POINT);
 
   std::string report = bbPath("tw/report.txt");
   bbCommand(cmd, "/usr/sbin/twprint -m r -c %s -r %s -t 4 >%s 2>&1", twConfigFile(), twReportFile(),
@@ -84,7 +84,7 @@ void findDifferences() {
   int added = 0;
   int deleted = 0;
   int changed = 0;
-  parseTWReport(in, added, deleted, changed, static_cast<int>(strlen(BB_MOUNT_POINT)));
+  parseTWReport(in, added, deleted, changed, static_cast<int>(strlen(IMAGE_MOUNT_POINT)));
   fclose(in);
   char counts[MAINT_BUFF];
   snprintf(counts, sizeof counts, "Checker report: %d added, %d removed, %d modified objects.",

@@ -62,7 +62,7 @@ static void provideTripwirePackage() {
 
 // The status of the last stanza of the status stanza file, or "".
 static std::string lastStanzaStatus() {
-  char* text = file2Buffer("/var/maint/clientinstall.bundles");
+  char* text = file2Buffer(STANZA_FILE);
   std::string status;
   const char* key = "Applied:";
   for (const char* at = text ? strstr(text, key) : nullptr; at; at = strstr(at + 1, key)) {
@@ -90,12 +90,12 @@ void verifyInSandbox() {
   bbRunChecked(cmd, "Copying the bundle for the verification", out.c_str());
 
   std::vector<RootBind> binds;
-  binds.push_back(RootBind{bbPath("vimage"), "/tftpboot/image", false});
+  binds.push_back(RootBind{bbPath("vimage"), IMAGE_DIR, false});
   binds.push_back(RootBind{build.applyKestro, build.applyKestro, true});
   enterPrivateRoot(bbPath("vroot"), binds, bbPath("vtmp"));
   if (chdir("/tmp") != 0) bbFail("Fatal error: Unable to change to /tmp.");
   // A lock file of the throwaway root's own: the builder holds the host's.
-  unlink("/var/maint/kestro.lock");
+  unlink(LOCK_FILE);
   provideTripwirePackage();
 
   bbCommand(cmd, "%s -M /tmp/%s >/tmp/apply.out 2>&1", build.applyKestro.c_str(),

@@ -16,13 +16,10 @@
 #include "bundle_data.h"
 #include "maint.h"
 
-const char* const BB_MOUNT_POINT = "/tftpboot/image/zor_image";
-
 BuildRun build;
 bool bbInChild = false;
 
-static const char* const LOG_FILE = "/var/log/maint/makeKestroBundle.log";
-static const char* const LOCK_FILE = "/var/maint/kestro.lock";
+static const std::string LOG_FILE = std::string(LOG_DIR) + "/makeKestroBundle.log";
 static time_t startTime = 0;
 
 std::string bbPath(const char* name) { return build.work + "/" + name; }
@@ -346,8 +343,8 @@ static void placeBundle() {
 int main(int argc, char** argv) {
   setupForTranslation("applyKestro");  // the product's one message catalogue
   startTime = time(nullptr);
-  mkdir("/var/maint", 0755);
-  logFileName(LOG_FILE);
+  mkdir(MAINT_ROOT, 0755);
+  logFileName(LOG_FILE.c_str());
   methodTrace trace("main");
   getMaintLock(LOCK_FILE, "makeKestroBundle");
   if (geteuid() != 0) {

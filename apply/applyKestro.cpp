@@ -17,12 +17,13 @@
 #include <cstring>
 
 #include "bundle_data.h"
+#include "fixed_paths.h"
 #include "maint.h"
 
-char* maintRoot = copyString("/var/maint");
+char* maintRoot = copyString(MAINT_ROOT);
 char maintLogRoot[15] = "/var/log/maint";
-char* defaultDownload = copyString("/var/maint/downloads");
-char* stanzaFile = copyString("clientinstall.bundles");
+char* defaultDownload = copyString(DOWNLOAD_DIR);
+char* stanzaFile = copyString(STANZA_FILE_NAME);
 
 time_t starttime = 0;
 char* startDir = nullptr;
@@ -56,8 +57,6 @@ static char* partialRecord = nullptr;
 
 // The signal the handler caught, 0 when none.
 static volatile sig_atomic_t caughtSignal = 0;
-
-static const int HANDLED_SIGNALS[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
 void setState(char*& variable, const char* value) {
   free(variable);
@@ -119,7 +118,7 @@ void cleanupWorkDir(int sig) {
       rmdir(oldimagedir);
     }
     if (newimagedir && realDirectory(newimagedir)) {
-      unmountDir(umountNew, newimagedir, "/tftpboot/image", sig <= 0);
+      unmountDir(umountNew, newimagedir, IMAGE_DIR, sig <= 0);
       rmdir(newimagedir);
     }
     if (chdir("..") != 0) {
@@ -201,7 +200,7 @@ int runLogged(const char* cmd, bool logFirst) {
   // handler having caught it: the run must not go on.
   if (rc != -1 && WIFSIGNALED(rc)) {
     int s = WTERMSIG(rc);
-    if (s == SIGHUP || s == SIGINT || s == SIGQUIT || s == SIGTERM) caughtSignal = s;
+    if (isHandledSignal(s)) caughtSignal = s;
   }
   checkInterrupted();
   errno = error;
@@ -215,8 +214,7 @@ void startup() {
   formatText(name, sizeof name, "%s/kestro.log", maintLogRoot);
   logFileName(name);
   methodTrace trace("main");
-  formatText(name, sizeof name, "%s/kestro.lock", maintRoot);
-  getMaintLock(name, "applyKestro");
+  getMaintLock(LOCK_FILE, "applyKestro");
   setupLogrotate();
   char cwd[MAINT_BUFF];
   // A start directory longer than the buffer stays unknown; a relative
@@ -245,7 +243,7 @@ void authorize(int argc, char** argv) {
   char path[MAINT_BUFF];
   formatText(path, sizeof path, "%s/oldimage", workdir);
   setState(oldimagedir, path);
-  setState(newimagedir, "/tftpboot/image/zor_image");
+  setState(newimagedir, IMAGE_MOUNT_POINT);
   formatText(path, sizeof path, "%s/tw.maint_db", workdir);
   setState(tripdb, path);
   formatText(path, sizeof path, "%s/temp.file", workdir);

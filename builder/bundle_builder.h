@@ -13,9 +13,11 @@
 #include <string>
 #include <vector>
 
-// Where the apply run mounts the new image; the builder mounts its trees
-// there too, inside its private root, so the databases hold the run's paths.
-extern const char* const BB_MOUNT_POINT;  // "/tftpboot/image/zor_image"
+#include "fixed_paths.h"
+
+// The builder mounts its trees where the apply run mounts the new image
+// (IMAGE_MOUNT_POINT), inside its private root, so the databases hold the
+// run's paths.
 
 // What the command line and the inputs decided.
 struct BuildRun {

@@ -73,11 +73,11 @@ long buildExpectedImage(const Tree& newTree) {
   std::string oldMount = bbPath("oldmnt");
   makeImageFile(image);
   bbMountAt("-o loop", image.c_str(), "Mounting the new image");
-  bbCommand(cmd, "/bin/cp -a %s/* %s", oldMount.c_str(), BB_MOUNT_POINT);
+  bbCommand(cmd, "/bin/cp -a %s/* %s", oldMount.c_str(), IMAGE_MOUNT_POINT);
   if (bbRun(cmd) != 0) bbFail("Fatal error: Copying the old tree into the new image failed.");
   bbUnmount(oldMount.c_str());
-  if (chdir(BB_MOUNT_POINT) != 0) {
-    bbFail("Fatal error: Unable to change to %s.", BB_MOUNT_POINT, strerror(errno));
+  if (chdir(IMAGE_MOUNT_POINT) != 0) {
+    bbFail("Fatal error: Unable to change to %s.", IMAGE_MOUNT_POINT, strerror(errno));
   }
   runScript("maint_cmd_bash1");
   std::string out = bbPath("temp.file");
@@ -89,11 +89,11 @@ long buildExpectedImage(const Tree& newTree) {
 
   Tree built;
   std::string error;
-  if (!readTree(BB_MOUNT_POINT, built, &error)) {
+  if (!readTree(IMAGE_MOUNT_POINT, built, &error)) {
     bbFail("Fatal error: Unable to read the built image: %s.", error.c_str());
   }
   std::vector<std::string> diffs =
-      compareTrees(bbPath("wanted"), newTree, BB_MOUNT_POINT, built, SHOWN_DIFFERENCES);
+      compareTrees(bbPath("wanted"), newTree, IMAGE_MOUNT_POINT, built, SHOWN_DIFFERENCES);
   if (!diffs.empty()) {
     for (const std::string& d : diffs) logOnly("    ", d.c_str());
     bbFail("Fatal error: The built image differs from the new tree: %s (see the log for more).",
@@ -103,7 +103,7 @@ long buildExpectedImage(const Tree& newTree) {
 
   // The database the apply run checks its image against.
   char rule[MAINT_BUFF];
-  formatText(rule, sizeof rule, "%s -> pugsM ;", BB_MOUNT_POINT);
+  formatText(rule, sizeof rule, "%s -> pugsM ;", IMAGE_MOUNT_POINT);
   bbCheckerFiles(rule);
   out = bbPath("tw/dbinit.out");
   bbCommand(cmd, "/usr/sbin/tripwire --init -e -c %s -p %s >%s 2>&1", twConfigFile(),
@@ -129,7 +129,7 @@ long buildExpectedImage(const Tree& newTree) {
                      "Fatal error: The built image does not pass a check against its own "
                      "database.");
   }
-  bbUnmount(BB_MOUNT_POINT);
+  bbUnmount(IMAGE_MOUNT_POINT);
   return objects;
 }
 
@@ -141,7 +141,7 @@ void buildInPrivateRoot() {
   if (!build.gzipped) binds.push_back(RootBind{build.oldImage, bbPath("old.img"), true});
   enterPrivateRoot(bbPath("root"), binds, "");
   char cmd[MAINT_BUFF];
-  bbCommand(cmd, "/bin/mkdir -p %s /tmp/maint_zor", BB_MOUNT_POINT);
+  bbCommand(cmd, "/bin/mkdir -p %s %s", IMAGE_MOUNT_POINT, TEMP_ROOT);
   bbRunChecked(cmd, "Making the mount point", nullptr);
 
   // Names are vetted before anything else is done with the trees.
