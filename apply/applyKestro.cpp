@@ -12,16 +12,16 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
 #include "bundle_data.h"
 #include "fixed_paths.h"
 #include "maint.h"
+#include "owned.h"
 
 char* maintRoot = copyString(MAINT_ROOT);
-char maintLogRoot[15] = "/var/log/maint";
+char maintLogRoot[15] = "";
 char* defaultDownload = copyString(DOWNLOAD_DIR);
 char* stanzaFile = copyString(STANZA_FILE_NAME);
 
@@ -138,25 +138,54 @@ void clearPartialOutput() {
   setState(partialRecord, nullptr);
 }
 
-void failRun(bool cleanup, int pre, int post) {
+// The steps every failure ending shares, before and after its own.
+static void removePartialOutput() {
   if (partialImage) unlink(partialImage);
   if (partialRecord) unlink(partialRecord);
-  if (cleanup) cleanupWorkDir(-1);
-  if (pre >= 0) logOnlyDelimiter(pre, post);
+}
+
+[[noreturn]] static void recordFailureAndExit() {
   if (maintBundle && clientBundles) {
     appendClientStanza(clientBundles, maintBundle, canonicalDate(nullptr), FAILED);
   }
   exit(1);
 }
 
+void failAfterCleanup() {
+  removePartialOutput();
+  cleanupWorkDir(-1);
+  logOnlyDelimiter(0, 2);
+  recordFailureAndExit();
+}
+
+void failAfterCleanupReported() {
+  removePartialOutput();
+  cleanupWorkDir(-1);
+  recordFailureAndExit();
+}
+
+void failAfterCleanupSpaced() {
+  removePartialOutput();
+  cleanupWorkDir(-1);
+  logOnlyDelimiter(1, 1);
+  recordFailureAndExit();
+}
+
+void failKeepingWorkDir() {
+  removePartialOutput();
+  logOnlyDelimiter(0, 2);
+  recordFailureAndExit();
+}
+
 void requirePlainPath(const char* path, bool directory) {
   struct stat st;
   if (lstat(path, &st) == 0 && (directory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode))) return;
-  logAndConsole('E', directory ? "Fatal error: %s is a symbolic link or not a directory. Exiting."
-                               : "Fatal error: %s is a symbolic link or not a regular file. "
-                                 "Exiting.",
+  logAndConsole('E',
+                directory ? "Fatal error: %s is a symbolic link or not a directory. Exiting."
+                          : "Fatal error: %s is a symbolic link or not a regular file. "
+                            "Exiting.",
                 path);
-  failRun(true, 0, 2);
+  failAfterCleanup();
 }
 
 void checkInterrupted() {
@@ -164,20 +193,26 @@ void checkInterrupted() {
   char number[16];
   snprintf(number, sizeof number, "%d", static_cast<int>(caughtSignal));
   logAndConsole('E', "Fatal error: The run was interrupted by signal %s. Exiting.", number);
-  failRun(true, 0, 2);
+  failAfterCleanup();
 }
 
-void composeCommand(char* buff, const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  int n = vsnprintf(buff, MAINT_BUFF, fmt, ap);
-  va_end(ap);
-  if (n >= 0 && n < MAINT_BUFF) return;
+// A command line that would not fit ends the run; the cut text is logged.
+static void refuseCommand(const char* cut) {
   logAndConsole('E', "Fatal error: A command line would be longer than %s characters. Exiting.",
                 "299");
-  logOnly("    ", buff);
-  failRun(true, 0, 2);
+  logOnly("    ", cut);
+  failAfterCleanup();
 }
+
+// The shell itself killed by one of the run's signals counts like the
+// handler having caught it: the run must not go on.
+static void watchCommand(int status) {
+  if (status != -1 && WIFSIGNALED(status) && isHandledSignal(WTERMSIG(status))) {
+    caughtSignal = WTERMSIG(status);
+  }
+}
+
+void installCommandHandlers() { setCommandHandlers(refuseCommand, watchCommand); }
 
 const char* shellValue(const char* item, const char* value) {
   if (shellSafe(value)) return value;
@@ -185,23 +220,12 @@ const char* shellValue(const char* item, const char* value) {
                 "Fatal error: The %s \"%s\" holds characters that a shell command must not be "
                 "given. Exiting.",
                 item, value ? value : "");
-  failRun(true, 0, 2);
+  failAfterCleanup();
 }
 
-int runLogged(const char* cmd, bool logFirst) {
-  if (logFirst) logOnly(">>", cmd);
-  // The error text some failure messages append is the one this command
-  // leaves: the system's text for 0 unless the command could not start.
-  errno = 0;
-  int rc = runShell(cmd);
+int runLogged(const char* cmd, CommandLog how) {
+  int rc = runCommand(cmd, how);
   int error = errno;
-  if (!logFirst) logOnly(">>", cmd);
-  // The shell itself killed by one of the run's signals counts like the
-  // handler having caught it: the run must not go on.
-  if (rc != -1 && WIFSIGNALED(rc)) {
-    int s = WTERMSIG(rc);
-    if (isHandledSignal(s)) caughtSignal = s;
-  }
   checkInterrupted();
   errno = error;
   return rc;
@@ -210,9 +234,8 @@ int runLogged(const char* cmd, bool logFirst) {
 void startup() {
   starttime = time(nullptr);
   mkdir(maintRoot, 0755);
-  char name[MAINT_BUFF];
-  formatText(name, sizeof name, "%s/kestro.log", maintLogRoot);
-  logFileName(name);
+  snprintf(maintLogRoot, sizeof maintLogRoot, "%s", LOG_DIR);
+  logFileName(APPLY_LOG_FILE);
   methodTrace trace("main");
   getMaintLock(LOCK_FILE, "applyKestro");
   setupLogrotate();
@@ -224,22 +247,16 @@ void startup() {
 
 void authorize(int argc, char** argv) {
   methodTrace trace("authorize");
-  char* user = backtics("whoami");
-  chomp(user);
-  bool root = strcmp(user, "root") == 0;
-  free(user);
+  OwnedText user(backtics("whoami"));
+  bool root = strcmp(chomp(user.get()), "root") == 0;
   if (!root) {
     logAndConsole('E', "This application must be run with root authority. Exiting.");
-    cleanupWorkDir(-1);
-    logOnlyDelimiter(0, 2);
-    exit(1);
+    failAfterCleanup();
   }
   logOnlyDelimiter(1, 1);
   logAndConsole('I', "Starting apply phase for client POS image maintenance.");
   logCommandLine(argc, argv);
-  char* name = tempfilename("maint%d");
-  setState(workdir, name);
-  free(name);
+  setState(workdir, OwnedText(tempfilename("maint%d")).get());
   char path[MAINT_BUFF];
   formatText(path, sizeof path, "%s/oldimage", workdir);
   setState(oldimagedir, path);
@@ -260,22 +277,19 @@ void buildWorkDirs() {
   for (const char* dir : dirs) {
     if (directoryExists(dir)) continue;
     if (mkdir(dir, 0755) != 0) {
-      const char* error = strerror(errno);
-      char text[MAINT_BUFF];
-      snprintf(text, sizeof text, "%s", error);
-      cleanupWorkDir(-1);
       logAndConsole('E',
                     dir == workdir ? "Fatal Error: Unable to create working directory %s."
                                    : "Fatal Error: Unable to create image working directory %s.",
-                    dir, text);
-      logOnlyDelimiter(0, 2);
-      exit(1);
+                    dir, strerror(errno));
+      failAfterCleanup();
     }
   }
   // The mount points are used by path from here on: a link planted at one
   // of them would carry mounts and removals elsewhere.
   for (const char* dir : dirs) requirePlainPath(dir, true);
-  runShell("rm -f /tftpboot/image/*.ImageInProcess");
+  char cmd[MAINT_BUFF];
+  composeCommand(cmd, "rm -f %s/*.ImageInProcess", IMAGE_DIR);
+  runCommand(cmd, LOG_NOT);
   char path[MAINT_BUFF];
   formatText(path, sizeof path, "%s/%s", maintRoot, stanzaFile);
   setState(clientBundles, path);
@@ -297,7 +311,7 @@ void help() {
 [[noreturn]] static void bundleMissing(char severity, const char* format, const char* name) {
   setState(maintBundle, name);
   logAndConsole(severity, format, name);
-  failRun(false, 0, 2);
+  failKeepingWorkDir();
 }
 
 void parseCommandLine(int argc, char** argv) {
@@ -324,20 +338,17 @@ void parseCommandLine(int argc, char** argv) {
     }
   }
   if (invalid) {
+    OwnedText options(invalid);
     char* save = nullptr;
     for (char* opt = strtok_r(invalid, " ", &save); opt; opt = strtok_r(nullptr, " ", &save)) {
       logAndConsole('E', "Invalid option: %s", opt);
       console(' ', " ");
     }
-    free(invalid);
-    logOnlyDelimiter(0, 2);
-    exit(1);
+    failKeepingWorkDir();
   }
   if (!bundle) {
-    logAndConsole('E',
-                  "Maintenance bundle name must be specified on the command line. Exiting.\n");
-    logOnlyDelimiter(0, 2);
-    exit(1);
+    logAndConsole('E', "Maintenance bundle name must be specified on the command line. Exiting.\n");
+    failKeepingWorkDir();
   }
 
   // The path comes last: the console cuts an overlong line short.
@@ -350,7 +361,8 @@ void parseCommandLine(int argc, char** argv) {
   }
   if (name[0] != '/') {
     if (!startDir) {
-      bundleMissing('E', "Fatal error: The start directory is longer than 299 characters, so "
+      bundleMissing('E',
+                    "Fatal error: The start directory is longer than 299 characters, so "
                     "bundle %s cannot be looked for there.",
                     name);
     }
@@ -382,12 +394,13 @@ int main(int argc, char** argv) {
     argv = replacement;
   }
   setupForTranslation("applyKestro");
+  installCommandHandlers();
   startup();
   authorize(argc, argv);
   logRPMLevel("applyKestro");
   buildWorkDirs();
   parseCommandLine(argc, argv);
-  if (checkTripwireVersion() == 1) failRun(true, 0, 2);
+  if (checkTripwireVersion() == 1) failAfterCleanup();
   extractControlFiles();
   parseMaintData();
   processImageNames();
@@ -402,6 +415,8 @@ int main(int argc, char** argv) {
                          static_cast<unsigned long>(time(nullptr)));
   logOnlyDelimiter(0, 2);
   appendClientStanza(clientBundles, maintBundle, canonicalDate(nullptr), OK);
-  runShell("rm -rf /tmp/maint_zor");
+  char removeTemp[MAINT_BUFF];
+  composeCommand(removeTemp, "rm -rf %s", TEMP_ROOT);
+  runCommand(removeTemp, LOG_NOT);
   return 0;
 }

@@ -6,11 +6,14 @@
 
 #include <ctime>
 
+#include "fixed_paths.h"
+#include "maint.h"
+
 // Fixed places.
-extern char* maintRoot;          // "/var/maint"
-extern char maintLogRoot[15];    // "/var/log/maint"
-extern char* defaultDownload;    // "/var/maint/downloads"
-extern char* stanzaFile;         // "clientinstall.bundles"
+extern char* maintRoot;        // "/var/maint"
+extern char maintLogRoot[15];  // "/var/log/maint"
+extern char* defaultDownload;  // "/var/maint/downloads"
+extern char* stanzaFile;       // "clientinstall.bundles"
 
 // Set by the frame.
 extern time_t starttime;
@@ -69,10 +72,19 @@ char* createImageMD5(const char* image);
 void buildNewImageMD5(char* localmd5);
 void buildNewImageMD5(const char* localmd5);
 
-// The failure ending's last steps: the clean-up when asked, the delimiter
-// (pre < 0 writes none), a "Failed" stanza once the bundle is known, and
-// exit status 1.
-[[noreturn]] void failRun(bool cleanup, int pre, int post);
+// The failure endings.  Each follows the failure's message and removes any
+// final-name output of an unfinished finishing stage, then does what its
+// name says, then writes a "Failed" stanza once the bundle is known and
+// exits with status 1.
+// The clean-up (unmounts, the working directory removed), then a delimiter.
+[[noreturn]] void failAfterCleanup();
+// The clean-up; the mount failure report has written the delimiter.
+[[noreturn]] void failAfterCleanupReported();
+// A delimiter only: the working directory stays as it is.
+[[noreturn]] void failKeepingWorkDir();
+// The clean-up, then a delimiter with one empty line before and one
+// newline after it on the console.
+[[noreturn]] void failAfterCleanupSpaced();
 
 // Names the files the finishing stage is writing under their final names;
 // a failure ending removes them, so no image is left in place by a run that
@@ -80,15 +92,15 @@ void buildNewImageMD5(const char* localmd5);
 void setPartialOutput(const char* image, const char* record);
 void clearPartialOutput();
 
-// Composes a command line into `buff` (MAINT_BUFF bytes); a command that
-// would not fit is never run: the run ends with a message naming it.
-void composeCommand(char* buff, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 // Returns `value` when a shell may be given it; otherwise ends the run with
 // a message naming the item.
 const char* shellValue(const char* item, const char* value);
-// Logs a command with the indent ">>" and runs it; `logFirst` false logs
-// it only after it ran.  Ends the run when a signal interrupted it.
-int runLogged(const char* cmd, bool logFirst = true);
+// Runs one of the run's commands (runCommand), then ends the run when a
+// signal arrived meanwhile.  Commands are composed with composeCommand: one
+// that would not fit ends the run with a message naming it.
+int runLogged(const char* cmd, CommandLog how = LOG_BEFORE);
+// Installs the run's command handlers (refusal and signal watch).
+void installCommandHandlers();
 // Ends the run with a message naming `path` unless it is, itself, a
 // directory (`directory`) or a regular file: a symbolic link planted at a
 // path the run mounts on, writes or removes is never followed.

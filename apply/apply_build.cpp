@@ -24,7 +24,7 @@ void prepOldImageFile() {
   if (rc != 0) {
     tmpfileToLog("    ", tempfile);
     failedMount(cmd, rc, old_image, oldimagedir);
-    failRun(true, -1, 0);
+    failAfterCleanupReported();
   }
 }
 
@@ -36,7 +36,7 @@ static void imageCommand(const char* cmd, const char* message) {
   snprintf(error, sizeof error, "%s", errorText());
   tmpfileToLog("    ", tempfile);
   logAndConsole('E', message, error);
-  failRun(true, 0, 2);
+  failAfterCleanup();
 }
 
 void buildNewImageFile() {
@@ -69,13 +69,13 @@ void buildNewImageFile() {
       char error[MAINT_BUFF];
       snprintf(error, sizeof error, "%s", errorText());
       tmpfileToLog("    ", tempfile);
-      logAndConsole('W', "Attempt to add a filesystem journal to the image file %s failed.",
-                    image, error);
+      logAndConsole('W', "Attempt to add a filesystem journal to the image file %s failed.", image,
+                    error);
     }
   }
 
   composeCommand(cmd, "chmod +x %s", image);
-  runShell(cmd);
+  runCommand(cmd, LOG_NOT);
   checkInterrupted();
 
   requirePlainPath(image, false);
@@ -85,7 +85,7 @@ void buildNewImageFile() {
   if (rc != 0) {
     tmpfileToLog("    ", tempfile);
     failedMount(cmd, rc, new_image, newimagedir);
-    failRun(true, -1, 0);
+    failAfterCleanupReported();
   }
 }
 
@@ -97,10 +97,9 @@ void prepForMaint() {
   if (runLogged(cmd) != 0) {
     char error[MAINT_BUFF];
     snprintf(error, sizeof error, "%s", errorText());
-    cleanupWorkDir(-1);
-    logAndConsole('E', "Fatal Error: Attempt to copy old image contents to %s failed.",
-                  newimagedir, error);
-    failRun(false, 0, 2);
+    logAndConsole('E', "Fatal Error: Attempt to copy old image contents to %s failed.", newimagedir,
+                  error);
+    failAfterCleanup();
   }
   composeCommand(cmd, "/bin/umount %s >%s 2>&1", oldimagedir, tempfile);
   int rc = runLogged(cmd);
@@ -108,10 +107,9 @@ void prepForMaint() {
     char rcText[32];
     snprintf(rcText, sizeof rcText, "rc = %d", rc);
     tmpfileToLog("    ", tempfile);
-    cleanupWorkDir(-1);
     logAndConsole('E', "Fatal Error: Unable to unmount %s from %s.", old_image, oldimagedir);
     logAndConsole('E', "       Return code:  ", rcText);
-    failRun(false, 0, 2);
+    failAfterCleanup();
   }
 }
 
@@ -128,17 +126,16 @@ void applyMaintToNewImage() {
   char cmd[MAINT_BUFF];
   logOnly("", "Cleaning out deleted/changed files/directories from the new image.");
   composeCommand(cmd, "%s/maint_cmd_bash1 >%s 2>&1", workdir, tempfile);
-  runLogged(cmd, false);
+  runLogged(cmd, LOG_AFTER);
   tmpfileToLog("    ", tempfile);
 
-  composeCommand(cmd, "/bin/tar --same-owner -xpjf %s/maint.tar.bz2 >%s 2>&1", workdir,
-                 tempfile);
+  composeCommand(cmd, "/bin/tar --same-owner -xpjf %s/maint.tar.bz2 >%s 2>&1", workdir, tempfile);
   if (runLogged(cmd) != 0) {
     char error[MAINT_BUFF];
     snprintf(error, sizeof error, "%s", errorText());
     logAndConsole('E', "Attempt to apply maintenance to image failed.", error);
     tmpfileToLog("   tar -> ", tempfile);
-    failRun(true, 0, 2);
+    failAfterCleanup();
   }
   logOnly("", "tar reported no problems applying maintenance.");
   tmpfileToLog("    ", tempfile);

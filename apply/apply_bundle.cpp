@@ -14,6 +14,7 @@
 #include "applyKestro.h"
 #include "bundle_data.h"
 #include "maint.h"
+#include "owned.h"
 
 void extractControlFiles() {
   if (chdir(workdir) != 0) {
@@ -47,9 +48,8 @@ void extractControlFiles() {
   for (const Required& r : required) {
     formatText(path, sizeof path, "%s/%s", workdir, r.name);
     if (fileExists(path)) continue;
-    cleanupWorkDir(-1);
     logAndConsole('E', r.message);
-    failRun(false, 0, 2);
+    failAfterCleanup();
   }
 }
 
@@ -58,7 +58,7 @@ void extractControlFiles() {
 [[noreturn]] static void badMaintData(const char* format, const char* item,
                                       const char* value = nullptr) {
   logAndConsole('E', format, item, value);
-  failRun(true, 0, 2);
+  failAfterCleanup();
 }
 
 // The value of `key`, vetted; `number` asks for a positive decimal number
@@ -74,21 +74,23 @@ static const char* maintValue(const MaintData& data, MaintData::Key key, bool nu
     badMaintData("Fatal error: The maintenance data item %s is empty.", item);
   }
   if (number && !positiveDecimal(value)) {
-    badMaintData("Fatal error: The maintenance data item %s must be a positive decimal number, "
-                 "not \"%s\".",
-                 item, value);
+    badMaintData(
+        "Fatal error: The maintenance data item %s must be a positive decimal number, "
+        "not \"%s\".",
+        item, value);
   }
   if (fileName && !plainFileName(value)) {
-    badMaintData("Fatal error: The maintenance data item %s must be a plain file name, not "
-                 "\"%s\".",
-                 item, value);
+    badMaintData(
+        "Fatal error: The maintenance data item %s must be a plain file name, not "
+        "\"%s\".",
+        item, value);
   }
   return value;
 }
 
 static void setImagePath(char*& variable, const char* item, const char* name) {
   char path[MAINT_BUFF];
-  if (!formatText(path, sizeof path, "/tftpboot/image/%s", name)) {
+  if (!formatText(path, sizeof path, "%s/%s", IMAGE_DIR, name)) {
     badMaintData("Fatal error: The maintenance data item %s is too long: \"%s\".", item, name);
   }
   setState(variable, path);
@@ -99,9 +101,7 @@ void parseMaintData() {
   }
   char path[MAINT_BUFF];
   formatText(path, sizeof path, "%s/maintData", workdir);
-  char* text = file2Buffer(path);
-  MaintData data = parseMaintDataText(text);
-  free(text);
+  MaintData data = parseMaintDataText(OwnedText(file2Buffer(path)).get());
   setImagePath(orig_old_image, MaintData::NAMES[MaintData::OLD_IMAGE_NAME],
                maintValue(data, MaintData::OLD_IMAGE_NAME, false, true));
   setState(oldImageMD5, maintValue(data, MaintData::OLD_IMAGE_MD5, false, false));
@@ -117,15 +117,12 @@ void parseMaintData() {
 static std::string datelessName(const char* image) {
   char *barename, *ver, *date, *ext;
   parseImageName(image, barename, ver, date, ext);
+  OwnedText ownBare(barename), ownVer(ver), ownDate(date), ownExt(ext);
   std::string name;
   if (barename && ver) {
     name = std::string(barename) + "-" + ver;
     if (ext) name += std::string(".") + ext;
   }
-  free(barename);
-  free(ver);
-  free(date);
-  free(ext);
   return name;
 }
 
@@ -135,10 +132,9 @@ void processImageNames() {
   if (!fileExists(orig_old_image)) {
     std::string alternative = datelessName(orig_old_image);
     if (alternative.empty() || !fileExists(alternative.c_str())) {
-      cleanupWorkDir(-1);
       logAndConsole('E', "Fatal error. Old image %s does not exist. New image can not be created.",
                     orig_old_image);
-      failRun(false, 0, 2);
+      failAfterCleanup();
     }
     setState(orig_old_image, alternative.c_str());
     std::string newAlternative = datelessName(orig_new_image);
@@ -165,9 +161,7 @@ void processImageNames() {
 
 void processGzippedImage() {
   imagesGzipped = 1;
-  char* name = tempfilename("temp.%d.old");
-  setState(old_image, name);
-  free(name);
+  setState(old_image, OwnedText(tempfilename("temp.%d.old")).get());
   char cmd[MAINT_BUFF];
   composeCommand(cmd, "/usr/bin/gunzip -c %s 2>%s > %s",
                  shellValue("old image name", orig_old_image), tempfile, old_image);
@@ -180,14 +174,15 @@ void processGzippedImage() {
   snprintf(rcText, sizeof rcText, "rc = %d", rc);
   logAndConsole('E', "Attempt to uncompress %s failed. Fatal error.", orig_old_image, rcText);
   tmpfileToLog("    ", tempfile);
-  failRun(true, 1, 1);
+  failAfterCleanupSpaced();
 }
 
 int checkOldImageMD5(const char* expected) {
   char cmd[MAINT_BUFF];
   composeCommand(cmd, "md5sum %s", shellValue("old image name", orig_old_image));
-  char* output = backtics(cmd);
+  OwnedText sum(backtics(cmd));
   checkInterrupted();
+  char* output = sum.get();
   output[strcspn(output, " ")] = '\0';
   // A checksum that md5sum did not print counts as a mismatch.
   int same = output[0] != '\0' && expected && strcmp(output, expected) == 0;
@@ -198,6 +193,5 @@ int checkOldImageMD5(const char* expected) {
             expected ? expected : "");
     console('W', gettext("MD5 from the local image we will use:        %s"), output);
   }
-  free(output);
   return same;
 }

@@ -10,6 +10,7 @@
 #include "applyKestro.h"
 #include "bundle_data.h"
 #include "maint.h"
+#include "owned.h"
 
 char* createImageMD5(const char* image) {
   char cmd[MAINT_BUFF];
@@ -29,7 +30,7 @@ void buildNewImageMD5(const char* localmd5) {
   buffer2file(path.c_str(), line.c_str(), "\n");
   char cmd[MAINT_BUFF];
   composeCommand(cmd, "chmod +x %s", path.c_str());
-  runShell(cmd);
+  runCommand(cmd, LOG_NOT);
 }
 
 void buildNewImageMD5(char* localmd5) { buildNewImageMD5(static_cast<const char*>(localmd5)); }
@@ -51,10 +52,10 @@ void finishNewImage() {
   runLogged(cmd);
   tmpfileToLog("    ", tempfile);
 
-  char* checksum = createImageMD5(new_image);
-  if (checksum[0] == '\0') {
+  OwnedText checksum(createImageMD5(new_image));
+  if (checksum.get()[0] == '\0') {
     logAndConsole('E', "Fatal error: Could not take the checksum of the new image %s.", new_image);
-    failRun(true, 0, 2);
+    failAfterCleanup();
   }
   // From here until the run has checked for signals, the final image and
   // its record are this run's partial output.
@@ -67,15 +68,14 @@ void finishNewImage() {
     if (runLogged(cmd) != 0) {
       logAndConsole('E', "Attempt to gzip the new image failed.");
       tmpfileToLog("    ", tempfile);
-      failRun(false, 0, 2);
+      failKeepingWorkDir();
     }
     tmpfileToLog("    ", tempfile);
   } else {
     rename(new_image, orig_new_image);
   }
-  buildNewImageMD5(checksum);
-  free(checksum);
+  buildNewImageMD5(checksum.get());
   if (fileExists(new_image)) unlink(new_image);
   composeCommand(cmd, "chmod +x %s", orig_new_image);
-  runShell(cmd);
+  runCommand(cmd, LOG_NOT);
 }

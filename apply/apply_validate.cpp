@@ -10,6 +10,7 @@
 
 #include "applyKestro.h"
 #include "maint.h"
+#include "owned.h"
 
 char* newImageTripwireRun() {
   if (chdir(workdir) != 0) {
@@ -20,10 +21,9 @@ char* newImageTripwireRun() {
   char rule[MAINT_BUFF];
   composeCommand(rule, "%s -> pugsM ;", newimagedir);
   if (buildTripControlFiles(rule, maintRoot) != 0) {
-    cleanupWorkDir(-1);
     logAndPrintElapsedTime(static_cast<unsigned long>(starttime),
                            static_cast<unsigned long>(time(nullptr)));
-    failRun(false, 0, 2);
+    failAfterCleanup();
   }
   // The bundle's scripts ran in the image: the checker and the unmount
   // below must find the mount point itself, not a link put in its place.
@@ -44,7 +44,7 @@ char* newImageTripwireRun() {
     snprintf(rcText, sizeof rcText, "rc = %d", rc);
     tmpfileToLog("    ", tempfile);
     logAndConsole('W', "Unable to unmount image from %s.", newimagedir, rcText);
-    failRun(true, 0, 2);
+    failAfterCleanup();
   }
   return copyString(report);
 }
@@ -64,23 +64,23 @@ static void readCount(const char* line, const char* phrase, int& count) {
 void validateNewImage() {
   if (chdir(workdir) != 0) {
   }
-  char* report = newImageTripwireRun();
+  OwnedText reportName(newImageTripwireRun());
+  const char* report = reportName.get();
   errno = 0;
-  char* text = file2Buffer(report);
+  OwnedText text(file2Buffer(report));
   int total = 0;
   int errors = 0;
   if (!text) {
     logAndConsole('W', "Can not open file %s.", report, strerror(errno));
   } else {
     char* save = nullptr;
-    for (char* line = strtok_r(text, "\n", &save); line; line = strtok_r(nullptr, "\n", &save)) {
+    for (char* line = strtok_r(text.get(), "\n", &save); line;
+         line = strtok_r(nullptr, "\n", &save)) {
       readCount(line, "Total objects scanned:", total);
       readCount(line, "Total violations found:", errors);
     }
-    free(text);
     tmpfileToLog("    ", report);
   }
-  free(report);
   const char* format = "Total files in image: %d    Total errors: %d. ";
   char line[MAINT_BUFF];
   snprintf(line, sizeof line, format, total, errors);

@@ -10,9 +10,9 @@
 
 #include "maint.h"
 
-const char* const MaintData::NAMES[MaintData::KEYS] = {
-    "oldImageName", "oldImageMD5", "newImageName", "newImageSize", "newImageFStype",
-    "newImageInodes"};
+const char* const MaintData::NAMES[MaintData::KEYS] = {"oldImageName",   "oldImageMD5",
+                                                       "newImageName",   "newImageSize",
+                                                       "newImageFStype", "newImageInodes"};
 
 MaintData parseMaintDataText(const char* text) {
   MaintData data;
@@ -31,8 +31,8 @@ MaintData parseMaintDataText(const char* text) {
     if (eq == std::string::npos) continue;  // no value without "="
     std::string key = line.substr(0, eq);
     size_t next = line.find('=', eq + 1);
-    std::string value = line.substr(eq + 1, next == std::string::npos ? std::string::npos
-                                                                      : next - eq - 1);
+    std::string value =
+        line.substr(eq + 1, next == std::string::npos ? std::string::npos : next - eq - 1);
     for (int k = 0; k < MaintData::KEYS; ++k) {
       size_t n = strlen(MaintData::NAMES[k]);
       if (key.size() >= n && strncasecmp(key.c_str(), MaintData::NAMES[k], n) == 0) {

@@ -14,8 +14,14 @@ struct MaintData {
   // Key names in the order they are tried; a line key matches a name when
   // its first characters, as many as the name has, equal it ignoring case.
   static const char* const NAMES[KEYS];
-  enum Key { OLD_IMAGE_NAME, OLD_IMAGE_MD5, NEW_IMAGE_NAME, NEW_IMAGE_SIZE, NEW_IMAGE_FSTYPE,
-             NEW_IMAGE_INODES };
+  enum Key {
+    OLD_IMAGE_NAME,
+    OLD_IMAGE_MD5,
+    NEW_IMAGE_NAME,
+    NEW_IMAGE_SIZE,
+    NEW_IMAGE_FSTYPE,
+    NEW_IMAGE_INODES
+  };
   std::string value[KEYS];
   bool present[KEYS] = {false, false, false, false, false, false};
 };

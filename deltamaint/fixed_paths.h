@@ -12,6 +12,8 @@ constexpr const char* STANZA_FILE_NAME = "clientinstall.bundles";
 constexpr const char* STANZA_FILE = "/var/maint/clientinstall.bundles";
 constexpr const char* LOCK_FILE = "/var/maint/kestro.lock";
 constexpr const char* LOG_DIR = "/var/log/maint";
+constexpr const char* APPLY_LOG_FILE = "/var/log/maint/kestro.log";
+constexpr const char* BUILDER_LOG_FILE = "/var/log/maint/makeKestroBundle.log";
 constexpr const char* IMAGE_DIR = "/tftpboot/image";
 // Where the new image is mounted while it is built.
 constexpr const char* IMAGE_MOUNT_POINT = "/tftpboot/image/zor_image";

@@ -15,18 +15,15 @@
 #include <cstring>
 
 #include "maint.h"
+#include "owned.h"
 
 static const char* const SCRATCH = "/etc/inittab.sv1";
 static const char* const INSTALL_SCRATCH = "/bin/cp /etc/inittab.sv1 /etc/inittab";
 
-static int runLogged(const char* cmd) {
+// Logs a command and returns its standard output.
+static OwnedText captureLogged(const char* cmd) {
   logOnly(">>", cmd);
-  return runShell(cmd);
-}
-
-static char* captureLogged(const char* cmd) {
-  logOnly(">>", cmd);
-  return backtics(cmd);
+  return OwnedText(backtics(cmd));
 }
 
 static void logTooLong(const char* what) {
@@ -41,7 +38,7 @@ static void logTooLong(const char* what) {
 // leaves /etc/inittab as it was.  The scratch copy is removed unless the
 // caller keeps it.
 static int installSedResult(const char* sedCmd, bool keepScratch) {
-  int rc = runLogged(sedCmd);
+  int rc = runCommand(sedCmd);
   if (rc != 0 || fileSize(SCRATCH) <= 0) {
     char status[32];
     snprintf(status, sizeof status, "%d", rc);
@@ -50,7 +47,7 @@ static int installSedResult(const char* sedCmd, bool keepScratch) {
     unlink(SCRATCH);
     return 0;
   }
-  runLogged(INSTALL_SCRATCH);
+  runCommand(INSTALL_SCRATCH);
   sync();
   if (!keepScratch) unlink(SCRATCH);
   return 1;
@@ -79,19 +76,18 @@ char* fixPatternForSed(const char* pattern) {
 
 // Comments out or uncomments one matched line; 1 when the edit was made.
 static int editInittabLine(const char* line, INITTAB flag) {
-  char* escaped = fixPatternForSed(line);
+  OwnedText escaped(fixPatternForSed(line));
   char cmd[MAINT_BUFF];
   bool fits;
   if (flag == COMMENT) {
-    fits = formatText(cmd, sizeof cmd,
-                      "/usr/bin/sed \"s/^%s/#%s/\" /etc/inittab 2>/dev/null >/etc/inittab.sv1",
-                      escaped, escaped);
+    fits = composeCommand(cmd,
+                          "/usr/bin/sed \"s/^%s/#%s/\" /etc/inittab 2>/dev/null >/etc/inittab.sv1",
+                          escaped.get(), escaped.get());
   } else {
-    fits = formatText(cmd, sizeof cmd,
-                      "/usr/bin/sed \"s/^%s/%s/\" /etc/inittab 2>/dev/null >/etc/inittab.sv1",
-                      escaped, escaped + 1);
+    fits =
+        composeCommand(cmd, "/usr/bin/sed \"s/^%s/%s/\" /etc/inittab 2>/dev/null >/etc/inittab.sv1",
+                       escaped.get(), escaped.get() + 1);
   }
-  free(escaped);
   if (!fits) {
     logTooLong(line);
     return 0;
@@ -101,19 +97,18 @@ static int editInittabLine(const char* line, INITTAB flag) {
 
 int comment_inittab_entry(const char* pattern, INITTAB flag) {
   methodTrace trace("comment_inittab_entry");
-  char* escaped = fixPatternForSed(pattern ? pattern : "");
+  OwnedText escaped(fixPatternForSed(pattern ? pattern : ""));
   char cmd[MAINT_BUFF];
-  bool fits = formatText(cmd, sizeof cmd, "/usr/bin/grep %s /etc/inittab ", escaped);
-  free(escaped);
-  if (!fits) {
+  if (!composeCommand(cmd, "/usr/bin/grep %s /etc/inittab ", escaped.get())) {
     logTooLong(pattern);
     return 0;
   }
-  char* found = captureLogged(cmd);
-  chomp(found);
+  OwnedText found = captureLogged(cmd);
+  chomp(found.get());
   int edited = 0;
   char* save = nullptr;
-  for (char* line = strtok_r(found, "\n", &save); line; line = strtok_r(nullptr, "\n", &save)) {
+  for (char* line = strtok_r(found.get(), "\n", &save); line;
+       line = strtok_r(nullptr, "\n", &save)) {
     bool commented = line[0] == '#';
     if (flag == COMMENT && !commented) {
       edited |= editInittabLine(line, COMMENT);
@@ -121,7 +116,6 @@ int comment_inittab_entry(const char* pattern, INITTAB flag) {
       edited |= editInittabLine(line, UNCOMMENT);
     }
   }
-  free(found);
   return edited;
 }
 
@@ -161,11 +155,11 @@ void switchSystemForApply(const char* line) {
 
 void addVirtualConsole(int console) {
   char cmd[MAINT_BUFF];
-  formatText(cmd, sizeof cmd, "/usr/bin/grep -q \"^%d:2357\" /etc/inittab", console);
-  if (runLogged(cmd) == 0) return;
-  formatText(cmd, sizeof cmd,
-             "/usr/bin/sed \"s/^%d:235/%d:2357/\" /etc/inittab 2>/dev/null >/etc/inittab.sv1",
-             console, console);
+  composeCommand(cmd, "/usr/bin/grep -q \"^%d:2357\" /etc/inittab", console);
+  if (runCommand(cmd) == 0) return;
+  composeCommand(cmd,
+                 "/usr/bin/sed \"s/^%d:235/%d:2357/\" /etc/inittab 2>/dev/null >/etc/inittab.sv1",
+                 console, console);
   installSedResult(cmd, false);
 }
 
@@ -179,31 +173,30 @@ static const char* const RUNLEVEL7_BLOCK[] = {
 
 void addRunlevel7Definiition() {
   methodTrace trace("addRunlevel7Definiition");
-  if (runLogged("/usr/bin/grep -q \"(Branch maintenance)\" /etc/inittab") != 0) {
+  if (runCommand("/usr/bin/grep -q \"(Branch maintenance)\" /etc/inittab") != 0) {
     logOnly("", "Adding definition for runlevel 7 to /etc/inittab");
-    char* blockFile = tempfilename("addrun7.%d.file");
-    FILE* out = fopen(blockFile, "w");
-    if (!out) {
-      const char* message = "Temporary file could not be opened for writing. Exiting.";
-      logOnly("", message);
-      console('I', gettext(message));
-      free(blockFile);
-      exit(1);
+    OwnedText blockFile(tempfilename("addrun7.%d.file"));
+    {
+      OwnedFile out(fopen(blockFile.get(), "w"));
+      if (!out) {
+        const char* message = "Temporary file could not be opened for writing. Exiting.";
+        logOnly("", message);
+        console('I', gettext(message));
+        exit(1);
+      }
+      for (const char* text : RUNLEVEL7_BLOCK) fputs(text, out.get());
     }
-    for (const char* text : RUNLEVEL7_BLOCK) fputs(text, out);
-    fclose(out);
     char cmd[MAINT_BUFF];
     int inserted = 0;
-    if (formatText(cmd, sizeof cmd,
-                   "/usr/bin/sed \"/sbin\\/sulogin$/ r %s\" /etc/inittab >/etc/inittab.sv1",
-                   blockFile)) {
+    if (composeCommand(cmd,
+                       "/usr/bin/sed \"/sbin\\/sulogin$/ r %s\" /etc/inittab >/etc/inittab.sv1",
+                       blockFile.get())) {
       // The scratch copy is kept after this edit.
       inserted = installSedResult(cmd, true);
     } else {
       logTooLong("the runlevel 7 definition");
     }
-    unlink(blockFile);
-    free(blockFile);
+    unlink(blockFile.get());
     sync();
     if (inserted) logOnly("    ", "Runlevel 7 definition inserted. Filesystem synced.");
   }
@@ -213,10 +206,10 @@ void addRunlevel7Definiition() {
 
 void addRunlevel7Initdefault() {
   methodTrace trace("addRunlevel7Initdefault");
-  if (runLogged("/usr/bin/grep -q \":7:initdefault:$\" /etc/inittab") == 0) return;
+  if (runCommand("/usr/bin/grep -q \":7:initdefault:$\" /etc/inittab") == 0) return;
   logAndConsole('I', "Inserting an initdefault line for runlevel 7.");
-  char* entry = captureLogged("/usr/bin/grep :initdefault:$ /etc/inittab");
-  chomp(entry);
+  OwnedText found = captureLogged("/usr/bin/grep :initdefault:$ /etc/inittab");
+  const char* entry = chomp(found.get());
   if (entry[0] == '\0' || strchr(entry, '\n')) {
     // The new entry goes after the one default entry; without exactly one
     // there is no place for it.
@@ -225,30 +218,25 @@ void addRunlevel7Initdefault() {
         entry[0] == '\0'
             ? "No initdefault entry found in /etc/inittab; no runlevel 7 entry inserted."
             : "Several initdefault entries found in /etc/inittab; no runlevel 7 entry inserted.");
-    free(entry);
     return;
   }
-  char* escaped = fixPatternForSed(entry);
+  OwnedText escaped(fixPatternForSed(entry));
   char cmd[MAINT_BUFF];
-  bool fits = formatText(cmd, sizeof cmd,
-                         "/usr/bin/sed \"/^%s/ a\\%s\" /etc/inittab 2>/dev/null >/etc/inittab.sv1",
-                         escaped, "#id:7:initdefault:");
-  free(escaped);
-  if (!fits) {
+  if (!composeCommand(cmd,
+                      "/usr/bin/sed \"/^%s/ a\\%s\" /etc/inittab 2>/dev/null >/etc/inittab.sv1",
+                      escaped.get(), "#id:7:initdefault:")) {
     logTooLong(entry);
   } else if (installSedResult(cmd, false)) {
     logOnly("    ", "New initdefault entry inserted. Filesystem synced.");
   }
-  free(entry);
 }
 
 int getCurrentRunlevel() {
   methodTrace trace("getCurrentRunlevel");
-  char* output = captureLogged("/sbin/runlevel");
+  OwnedText output = captureLogged("/sbin/runlevel");
   char previous[16] = "";
   char current[16] = "";
-  int words = sscanf(output, "%15s %15s", previous, current);
-  free(output);
+  int words = sscanf(output.get(), "%15s %15s", previous, current);
   if (words < 2 || !isdigit(static_cast<unsigned char>(current[0]))) return -1;
   return atoi(current);
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "maint.h"
+#include "owned.h"
 
 array* newArray() {
   methodTrace trace("newArray");
@@ -74,33 +75,31 @@ void arrayToFile(const char* file, array* arr) {
   methodTrace trace("arrayToFile");
   if (!file) return;
   unlink(file);
-  FILE* out = fopen(file, "w");
+  OwnedFile out(fopen(file, "w"));
   if (arr) {
     if (out) {
       for (array_elem* e = arr->first; e; e = e->next) {
-        fputs(static_cast<const char*>(e->data), out);
-        fputc('\n', out);
+        fputs(static_cast<const char*>(e->data), out.get());
+        fputc('\n', out.get());
       }
     } else {
       logOnly("", "Warning: Could not open file %s. %s.\n", file, strerror(errno));
     }
   }
-  if (out) fclose(out);
 }
 
 array* fileToArray(const char* file) {
   methodTrace trace("fileToArray");
   array* arr = newArray();
-  FILE* in = file ? fopen(file, "r") : nullptr;
+  OwnedFile in(file ? fopen(file, "r") : nullptr);
   if (!in) return arr;
   char buff[MAINT_BUFF];
   // A line that reaches the end of the file while it is read (no final
   // newline) is not taken.
-  while (fgets(buff, sizeof buff, in) && !feof(in)) {
+  while (fgets(buff, sizeof buff, in.get()) && !feof(in.get())) {
     chomp(buff);
     push(*arr, static_cast<const char*>(buff));
   }
-  fclose(in);
   return arr;
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "maint.h"
+#include "owned.h"
 
 static const size_t MAX_FILENAME = 255;
 static const char* const CHECK_DIR = "mnt_check_dir";
@@ -20,7 +21,7 @@ int processListLine(char* rpm) {
 }
 
 int idRpmListFile(const char* file) {
-  FILE* in = file ? fopen(file, "r") : nullptr;
+  OwnedFile in(file ? fopen(file, "r") : nullptr);
   if (!in) {
     logAndConsole('E', "Fatal Error: Could not open input file %s.", file ? file : "",
                   strerror(file ? errno : EINVAL));
@@ -29,23 +30,22 @@ int idRpmListFile(const char* file) {
   char buff[MAINT_BUFF];
   // A line that reaches the end of the file while it is read (the last line
   // without a newline) is not looked at.
-  while (fgets(buff, MAINT_BUFF - 1, in) && !feof(in)) {
+  while (fgets(buff, MAINT_BUFF - 1, in.get()) && !feof(in.get())) {
     if (processListLine(buff) || buff[0] == '#') continue;
-    fclose(in);
     return strncmp(buff, "rpm", 3) == 0 || strncmp(buff, "/bin/rpm", 8) == 0 ? 5 : 0;
   }
-  fclose(in);
   return 0;
 }
 
 int validateFilenameFile(const char* file) {
   methodTrace trace("validateFilenameFile");
   if (idRpmListFile(file) == 5) return 0;
-  char* text = file2Buffer(file);
+  OwnedText text(file2Buffer(file));
   if (!text) return 0;
   int result = 0;
   char* save = nullptr;
-  for (char* line = strtok_r(text, "\n", &save); line; line = strtok_r(nullptr, "\n", &save)) {
+  for (char* line = strtok_r(text.get(), "\n", &save); line;
+       line = strtok_r(nullptr, "\n", &save)) {
     strip(line);
     if (line[0] == '\0' || line[0] == '#') continue;
     if (line[0] != '/') {
@@ -60,7 +60,6 @@ int validateFilenameFile(const char* file) {
       break;
     }
   }
-  free(text);
   return result;
 }
 
@@ -68,13 +67,12 @@ int validateFilenameFile(const char* file) {
 // mounted.  A name too long for the command is not tried.
 static int mountsAs(const char* imageName, const char* type) {
   char cmd[MAINT_BUFF];
-  if (!formatText(cmd, sizeof cmd, "/bin/mount -r -t %s %s %s -o loop 2>/dev/null", type, imageName,
-                  CHECK_DIR)) {
+  if (!composeCommand(cmd, "/bin/mount -r -t %s %s %s -o loop 2>/dev/null", type, imageName,
+                      CHECK_DIR)) {
     logOnly("", "The image name %s is too long for the mount command.", imageName);
     return 0;
   }
-  logOnly(">>", cmd);
-  return runShell(cmd) == 0;
+  return runCommand(cmd) == 0;
 }
 
 const char* checkImageFilesystemType(const char* imageName, const char* imageDir) {
@@ -89,9 +87,8 @@ const char* checkImageFilesystemType(const char* imageName, const char* imageDir
     type = "ext2";
   }
   char cmd[MAINT_BUFF];
-  formatText(cmd, sizeof cmd, "/bin/umount %s", CHECK_DIR);
-  logOnly(">>", cmd);
-  runShell(cmd);
+  composeCommand(cmd, "/bin/umount %s", CHECK_DIR);
+  runCommand(cmd);
   rmdir(CHECK_DIR);
   return type;
 }

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "maint.h"
+#include "owned.h"
 
 static char* logfile = nullptr;
 static CONSOLE toUser = SCREEN;
@@ -24,27 +25,25 @@ void logFileName(const char* str) {
   free(logfile);
   logfile = nullptr;
   if (!str) return;
-  char* copy = copyString(str);
-  const char* dir = dirname(copy);
-  if (dir && dir[0] != '\0') {
-    char cmd[MAINT_BUFF];
-    if (formatText(cmd, sizeof cmd, "/bin/mkdir -p %s", dir)) runShell(cmd);
+  OwnedText copy(copyString(str));
+  const char* dir = dirname(copy.get());
+  char cmd[MAINT_BUFF];
+  if (dir && dir[0] != '\0' && composeCommand(cmd, "/bin/mkdir -p %s", dir)) {
+    runCommand(cmd, LOG_NOT);
   }
-  free(copy);
   logfile = copyString(str);
 }
 
 void writelog(const char* arg) {
   if (!logfile) return;  // nothing is named yet: the record is dropped
-  FILE* out = fopen(logfile, "a");
+  OwnedFile out(fopen(logfile, "a"));
   if (!out) {
     console('I', gettext("Fatal Error: Could not open maintenance logfile %s. %s.\n"), logfile,
             strerror(errno));
     return;
   }
-  fputs(arg ? arg : "", out);
-  fputc('\n', out);
-  fclose(out);
+  fputs(arg ? arg : "", out.get());
+  fputc('\n', out.get());
 }
 
 const char* timestamp() {
@@ -92,12 +91,12 @@ static void forEachLine(const char* indent, const char* line, Each each) {
   if (!line) return;
   char prefix[PREFIX_BUFF];
   countNewlines(prefix, sizeof prefix, line, indent);
-  char* copy = copyString(line);
+  OwnedText copy(copyString(line));
   char* save = nullptr;
-  for (char* piece = strtok_r(copy, "\n", &save); piece; piece = strtok_r(nullptr, "\n", &save)) {
+  for (char* piece = strtok_r(copy.get(), "\n", &save); piece;
+       piece = strtok_r(nullptr, "\n", &save)) {
     each(prefix, piece);
   }
-  free(copy);
 }
 
 void logOnly(const char* indent, const char* line) {
@@ -193,11 +192,11 @@ void logOnlyDelimiter(int pre, int post) {
 // longer than the read size arrive in pieces; a last line without a newline
 // is not copied.
 template <typename Sink>
-static int copyLines(const char* indent, const char* file, const char* openWarning,
-                     bool withError, Sink sink) {
+static int copyLines(const char* indent, const char* file, const char* openWarning, bool withError,
+                     Sink sink) {
   struct stat st;
   if (!file || stat(file, &st) != 0 || st.st_size < 1) return 0;
-  FILE* in = fopen(file, "r");
+  OwnedFile in(fopen(file, "r"));
   if (!in) {
     if (withError) {
       logOnly("", openWarning, file, strerror(errno));
@@ -213,11 +212,10 @@ static int copyLines(const char* indent, const char* file, const char* openWarni
   buff[len] = '\0';
   int request = MAINT_BUFF - 1 - static_cast<int>(len);
   for (;;) {
-    if (!fgets(buff + len, request, in) || feof(in)) break;
+    if (!fgets(buff + len, request, in.get()) || feof(in.get())) break;
     chomp(buff);
     sink(buff);
   }
-  fclose(in);
   return 1;
 }
 
@@ -229,8 +227,8 @@ int tmpfileToLog(const char* indent, const char* file) {
 
 int tmpfileToConsole(char s, const char* indent, const char* file) {
   methodTrace trace("tmpfileToConsole");
-  return copyLines(indent, file, "Warning: Temp file %s does not appear to have any data.\n",
-                   false, [s](const char* line) { console(s, line); });
+  return copyLines(indent, file, "Warning: Temp file %s does not appear to have any data.\n", false,
+                   [s](const char* line) { console(s, line); });
 }
 
 void setConsole(CONSOLE target) { toUser = target; }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "maint.h"
+#include "owned.h"
 
 void logCommandLine(int argc, char** argv) {
   methodTrace trace("logCommandLine");
@@ -19,36 +20,29 @@ void logCommandLine(int argc, char** argv) {
     dynamicStrCat(text, argv[i] ? argv[i] : "", size);
     dynamicStrCat(text, " ", size);
   }
+  OwnedText line(text);
   log("Command line issued:");
-  log(text);
-  free(text);
+  log(line.get());
 }
 
 void logRPMLevel(const char* exec) {
   methodTrace trace("logRPMLevel");
   char cmd[MAINT_BUFF];
-  formatText(cmd, sizeof cmd, "which %s 2>/dev/null", exec ? exec : "");
-  char* path = backtics(cmd);
-  if (path[0] != '/') {
+  composeCommand(cmd, "which %s 2>/dev/null", exec ? exec : "");
+  OwnedText found(backtics(cmd));
+  if (found.get()[0] != '/') {
     logOnly("", "Error locating executable: %s", exec);
-    free(path);
     return;
   }
-  chomp(path);
-  char* package = nullptr;
-  if (formatText(cmd, sizeof cmd, "/bin/rpm -qf %s 2>/dev/null", path)) {
-    package = backtics(cmd);
-    chomp(package);
-  } else {
-    package = copyString("");
-  }
-  if (package[0] != '\0') {
-    logOnly("", "Executable %s is from RPM %s", exec, package);
+  const char* path = chomp(found.get());
+  OwnedText package(composeCommand(cmd, "/bin/rpm -qf %s 2>/dev/null", path) ? backtics(cmd)
+                                                                             : copyString(""));
+  chomp(package.get());
+  if (package.get()[0] != '\0') {
+    logOnly("", "Executable %s is from RPM %s", exec, package.get());
   } else {
     logOnly("", "RPM for file %s could not be identified.", path);
   }
-  free(package);
-  free(path);
 }
 
 void logAndPrintElapsedTime(unsigned long start, unsigned long end) {
@@ -70,43 +64,36 @@ void failedMount(const char* /*cmd*/, int rc, const char* image, const char* tar
   snprintf(rcText, sizeof rcText, "rc = %d", (rc >> 8) & 0xff);
   logAndConsole('E', "Unable to mount %s for processing.", image, rcText);
   char cmd[MAINT_BUFF];
-  formatText(cmd, sizeof cmd, "ls -lh %s", image ? image : "");
-  char* listing = backtics(cmd);
-  logOnly("I -> ", listing);
-  free(listing);
-  formatText(cmd, sizeof cmd, "ls -ld %s", target ? target : "");
-  listing = backtics(cmd);
-  logOnly("D -> ", listing);
-  free(listing);
+  composeCommand(cmd, "ls -lh %s", image ? image : "");
+  logOnly("I -> ", OwnedText(backtics(cmd)).get());
+  composeCommand(cmd, "ls -ld %s", target ? target : "");
+  logOnly("D -> ", OwnedText(backtics(cmd)).get());
   logOnlyDelimiter(0, 2);
 }
 
 void dirListToLog(const char* indent, const char* dir, int recurse) {
-  char* name = tempfilename("dirListToLog.%d.tmp");
+  OwnedText name(tempfilename("dirListToLog.%d.tmp"));
   char cmd[MAINT_BUFF];
   const char* format = recurse ? "/usr/bin/find %s -exec ls -d -l {} \\; >%s"
                                : "/usr/bin/find %s -maxdepth 1 -exec ls -d -l {} \\; >%s";
-  if (formatText(cmd, sizeof cmd, format, dir ? dir : "", name)) runShell(cmd);
-  tmpfileToLog(indent, name);
-  unlink(name);
-  free(name);
+  if (composeCommand(cmd, format, dir ? dir : "", name.get())) runCommand(cmd, LOG_NOT);
+  tmpfileToLog(indent, name.get());
+  unlink(name.get());
 }
 
 void logAndPrintDiskSpace(int i1, int i2, const char* msg) {
   methodTrace trace("logAndPrintDiskSpace");
-  char* space = backtics("/bin/df -h 2>/dev/null");
+  OwnedText space(backtics("/bin/df -h 2>/dev/null"));
   std::string indent1(static_cast<size_t>(i1 < 0 ? 0 : (i1 > 127 ? 127 : i1)), ' ');
   std::string indent2(static_cast<size_t>(i2 < 0 ? 0 : (i2 > 127 ? 127 : i2)), ' ');
   logAndPrint('I', indent1.c_str(), msg);
-  logAndPrint('I', indent2.c_str(), space);
-  free(space);
+  logAndPrint('I', indent2.c_str(), space.get());
 }
 
 void logRunningProcesses() {
   methodTrace trace("logRunningProcesses");
-  char* procs = backtics("/bin/ps ax");
+  OwnedText procs(backtics("/bin/ps ax"));
   logOnly("", "Running processes:");
-  logOnly("    ", procs);
-  free(procs);
+  logOnly("    ", procs.get());
   logBlank(1);
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "maint.h"
+#include "owned.h"
 
 static char* thisLocale = nullptr;
 
@@ -43,16 +44,14 @@ const char* currentLocale() { return thisLocale; }
 
 void setupLogrotate() {
   methodTrace trace("setupLogrotate");
-  char* user = backtics("/usr/bin/whoami");
-  chomp(user);
-  bool root = strcmp(user, "root") == 0;
-  free(user);
+  OwnedText user(backtics("/usr/bin/whoami"));
+  chomp(user.get());
+  bool root = strcmp(user.get(), "root") == 0;
   if (!root || fileExists(LOGROTATE_FILE)) return;
-  FILE* out = fopen(LOGROTATE_FILE, "w");
+  OwnedFile out(fopen(LOGROTATE_FILE, "w"));
   if (!out) {
     logOnly("", "/etc/logrotate.d/maint config file could not be created.\n");
     return;
   }
-  for (const char* line : LOGROTATE_LINES) fputs(line, out);
-  fclose(out);
+  for (const char* line : LOGROTATE_LINES) fputs(line, out.get());
 }

@@ -167,6 +167,7 @@ int checkTripwireVersion();
 // ---------------------------------------------------------------------------
 
 // Object type codes of identifyObjectType; -1 for anything else.
+// DIR, REG, ... clash with <dirent.h>: no source includes both maint.h and <dirent.h>.
 const int MISSING = 0;
 const int REG = 1;
 const int SYM = 2;
@@ -222,9 +223,9 @@ struct array {
 };
 
 array* newArray();
-void push(array& arr, const char* add);            // a copy of the text
-void push(array& arr, const void* add, int len);   // a copy of len bytes
-void push(array& arr, void* add);                  // the block itself
+void push(array& arr, const char* add);           // a copy of the text
+void push(array& arr, const void* add, int len);  // a copy of len bytes
+void push(array& arr, void* add);                 // the block itself
 array_elem* first(array& arr);
 array_elem* next(array_elem& arr);
 array_elem* last(array& arr);
@@ -296,8 +297,8 @@ extern const char* const NOTPOSSIBLE;  // "NotPossible"
 
 int appendClientStanza(const char* file, const char* name, const char* timestamp,
                        const char* status);
-int appendPrepStanza(const char* file, const char* name, const char* timestamp,
-                     const char* status, const char* rpms);
+int appendPrepStanza(const char* file, const char* name, const char* timestamp, const char* status,
+                     const char* rpms);
 
 // One stanza of the status stanza file; each field is an owned text or null.
 struct ins_elem {
@@ -363,11 +364,30 @@ int buffer2file(const char* filename, const char* input, const char* breakchar);
 
 // Runs `command` through "/bin/sh -c" and waits for it.  Returns what
 // system() would: the wait status, or -1 when no shell could be started.
+// Nothing is logged; runCommand is the way a command of the tool runs.
 int runShell(const char* command);
+
+// How runCommand shows a command in the log: not at all, ">>" and the
+// command before it runs, the same after it ran, or after it ran followed by
+// " (rc = N)".
+enum CommandLog { LOG_NOT, LOG_BEFORE, LOG_AFTER, LOG_WITH_STATUS };
+
+// The one way a command of the tool runs: logs it as `how` says, runs it
+// through runShell, tells the command watcher the wait status, and returns
+// that status with errno as the run left it.
+int runCommand(const char* command, CommandLog how = LOG_BEFORE);
+// Composes a command line into `buff` (MAINT_BUFF bytes).  Returns 1 when it
+// fit.  A command that would be cut is never to be run: the refusal handler
+// is told (the commands install one that ends the run) and 0 is returned.
+int composeCommand(char* buff, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+// Installs what a command does when a command line would not fit (`refuse`
+// gets the cut text) and what it does after each command ran (`watch` gets
+// the wait status, e.g. to notice a shell killed by a signal).  Either may be
+// null.
+void setCommandHandlers(void (*refuse)(const char* cut), void (*watch)(int status));
 // Formats into `buff` of `size` bytes; returns 1 when the whole text fit,
 // 0 when it would have been cut (the buffer then holds the cut text).
-int formatText(char* buff, size_t size, const char* fmt, ...)
-    __attribute__((format(printf, 3, 4)));
+int formatText(char* buff, size_t size, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
 
 // ---------------------------------------------------------------------------
 // File-list validation and image filesystem type

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "maint.h"
+#include "owned.h"
 
 const char* const PREPPED = "Prepped";
 const char* const APPLIED = "Applied";
@@ -33,31 +34,31 @@ static FILE* openStanzaFile(const char* file) {
 int appendClientStanza(const char* file, const char* name, const char* timestamp,
                        const char* status) {
   methodTrace trace("appendClientStanza");
-  FILE* out = openStanzaFile(file);
+  OwnedFile out(openStanzaFile(file));
   if (!out) return 1;
-  fprintf(out, "\n%s {\n", name ? name : "");
-  fprintf(out, "   %s:   %s - %s\n", APPLIED, status ? status : "", timestamp ? timestamp : "");
-  fputs("}\n", out);
-  fclose(out);
+  fprintf(out.get(), "\n%s {\n", name ? name : "");
+  fprintf(out.get(), "   %s:   %s - %s\n", APPLIED, status ? status : "",
+          timestamp ? timestamp : "");
+  fputs("}\n", out.get());
   return 0;
 }
 
-int appendPrepStanza(const char* file, const char* name, const char* timestamp,
-                     const char* status, const char* rpms) {
+int appendPrepStanza(const char* file, const char* name, const char* timestamp, const char* status,
+                     const char* rpms) {
   methodTrace trace("appendPrepStanza");
-  FILE* out = openStanzaFile(file);
+  OwnedFile out(openStanzaFile(file));
   if (!out) return 1;
-  fprintf(out, "\n%s {\n", name ? name : "");
-  fprintf(out, "   %s:   %s - %s\n", PREPPED, status ? status : "", timestamp ? timestamp : "");
-  fprintf(out, "   %s:   %s\n", APPLIED, NO);
-  fprintf(out, "   %s:   %s\n", BACKOFF, NO);
-  char* copy = copyString(rpms ? rpms : "");
+  fprintf(out.get(), "\n%s {\n", name ? name : "");
+  fprintf(out.get(), "   %s:   %s - %s\n", PREPPED, status ? status : "",
+          timestamp ? timestamp : "");
+  fprintf(out.get(), "   %s:   %s\n", APPLIED, NO);
+  fprintf(out.get(), "   %s:   %s\n", BACKOFF, NO);
+  OwnedText copy(copyString(rpms ? rpms : ""));
   char* save = nullptr;
-  for (char* piece = strtok_r(copy, "\n", &save); piece; piece = strtok_r(nullptr, "\n", &save)) {
-    fprintf(out, "   %s: %s\n", RPM, piece);
+  for (char* piece = strtok_r(copy.get(), "\n", &save); piece;
+       piece = strtok_r(nullptr, "\n", &save)) {
+    fprintf(out.get(), "   %s: %s\n", RPM, piece);
   }
-  free(copy);
-  fputs("}\n", out);
-  fclose(out);
+  fputs("}\n", out.get());
   return 0;
 }

@@ -17,6 +17,7 @@
 #include <cstring>
 
 #include "maint.h"
+#include "owned.h"
 
 // The values gathered from item lines until a closing line makes a record.
 struct gathered {
@@ -80,11 +81,12 @@ static void takeClose(gathered& g, array& table) {
 array* readInstalledBundles(const char* filename) {
   methodTrace trace("readInstalledBundles");
   array* table = newArray();
-  char* text = file2Buffer(filename);
+  OwnedText text(file2Buffer(filename));
   if (!text) return table;
   gathered g{};
   char* save = nullptr;
-  for (char* line = strtok_r(text, "\n", &save); line; line = strtok_r(nullptr, "\n", &save)) {
+  for (char* line = strtok_r(text.get(), "\n", &save); line;
+       line = strtok_r(nullptr, "\n", &save)) {
     skipWS(line);
     if (line[0] == '\0') continue;
     if (strchr(line, '{')) {
@@ -101,7 +103,6 @@ array* readInstalledBundles(const char* filename) {
   free(g.inst);
   free(g.back);
   free(g.rpm);
-  free(text);
   return table;
 }
 
@@ -115,12 +116,12 @@ static void writeRecord(FILE* out, const ins_elem* ins) {
   writeItem(out, APPLIED, ins->inst);
   writeItem(out, BACKOFF, ins->back);
   if (ins->rpm) {
-    char* copy = copyString(ins->rpm);
+    OwnedText copy(copyString(ins->rpm));
     char* save = nullptr;
-    for (char* piece = strtok_r(copy, " ", &save); piece; piece = strtok_r(nullptr, " ", &save)) {
+    for (char* piece = strtok_r(copy.get(), " ", &save); piece;
+         piece = strtok_r(nullptr, " ", &save)) {
       fprintf(out, "   %s: %s\n", RPM, piece);
     }
-    free(copy);
   }
   fputs("}\n", out);
 }
@@ -131,20 +132,20 @@ int writeInstalledBundles(const char* filename, array* installedBundles) {
   formatText(line, sizeof line, "writeInstalledBundles - Array count = %d",
              installedBundles ? arraySize(*installedBundles) : 0);
   logOnly("", line);
-  FILE* out = filename ? fopen(filename, "w") : nullptr;
+  OwnedFile out(filename ? fopen(filename, "w") : nullptr);
   if (!out) {
-    char* error = copyString(strerror(filename ? errno : EINVAL));
+    OwnedText error(copyString(strerror(filename ? errno : EINVAL)));
     logAndConsole('E', "Fatal Error: Could not open output file %s. %s.", filename ? filename : "",
-                  error);
-    free(error);
+                  error.get());
     return 1;
   }
   if (installedBundles) {
     for (array_elem* e = first(*installedBundles); e; e = next(*e)) {
-      writeRecord(out, static_cast<const ins_elem*>(e->data));
+      writeRecord(out.get(), static_cast<const ins_elem*>(e->data));
     }
   }
-  fclose(out);
+  // Closed before the sync, so the sync reaches the records just written.
+  out.reset();
   sync();
   return 0;
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "maint.h"
+#include "owned.h"
 
 array* myChangedFiles = nullptr;
 array* myAttributesModified = nullptr;
@@ -78,17 +79,16 @@ int buildBackoffFileList(const char* backoffList) {
   methodTrace trace("buildBackoffFileList");
   const char* name = backoffList ? backoffList : "";
   unlink(name);
-  FILE* out = fopen(name, "w");
+  OwnedFile out(fopen(name, "w"));
   if (!out) {
     char reason[128];
     snprintf(reason, sizeof reason, "%s", strerror(errno));
     logAndConsole('I', "Fatal Error: Could not open output file %s. %s.", name, reason);
     exit(1);
   }
-  int lines = writeEntries(out, myDeletedFiles, true);
-  lines += writeEntries(out, myChangedFiles, false);
-  lines += writeEntries(out, myOriginals4HardLinks, true);
-  fclose(out);
+  int lines = writeEntries(out.get(), myDeletedFiles, true);
+  lines += writeEntries(out.get(), myChangedFiles, false);
+  lines += writeEntries(out.get(), myOriginals4HardLinks, true);
   return lines;
 }
 

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "maint.h"
+#include "owned.h"
 
 char* twSkeyFile = nullptr;
 char* twLkeyFile = nullptr;
@@ -40,15 +41,6 @@ const char* twReportFile() { return local_twRPT; }
 const char* twConfigFile() { return local_twConfigFile; }
 const char* twPolicyFile() { return local_twPolicyFile; }
 
-// Runs one twadmin command and logs it with its status.
-static int runTwadmin(const char* cmd) {
-  int rc = runShell(cmd);
-  char line[MAINT_BUFF + 32];
-  snprintf(line, sizeof line, "%s (rc = %d)", cmd, rc);
-  logOnly(">>", line);
-  return rc;
-}
-
 // Shows why a twadmin command failed: the message, then its output on the
 // console and in the log.
 static void showTwadminFailure(const char* message, const char* output) {
@@ -63,8 +55,8 @@ static int buildKey(const char* optionFormat, const char* keyFile, const char* o
   char options[MAINT_BUFF];
   char cmd[MAINT_BUFF];
   formatText(options, sizeof options, optionFormat, keyFile);
-  formatText(cmd, sizeof cmd, "/usr/sbin/twadmin -m G %s >%s 2>&1", options, output);
-  int rc = runTwadmin(cmd);
+  composeCommand(cmd, "/usr/sbin/twadmin -m G %s >%s 2>&1", options, output);
+  int rc = runCommand(cmd, LOG_WITH_STATUS);
   if (rc != 0) {
     showTwadminFailure(
         "Attempt to build tripwire control files failed. See following error message.", output);
@@ -74,32 +66,31 @@ static int buildKey(const char* optionFormat, const char* keyFile, const char* o
 
 static int buildConfig(const char* output) {
   if (fileExists(local_twConfigFile)) return 0;
-  char* text = tempfilename("dm.config.%d");
-  FILE* out = fopen(text, "w");
-  if (!out) {
-    logAndConsole('E', "Attempt to create and write to file %s failed.", text);
-    free(text);
-    return 1;
+  OwnedText text(tempfilename("dm.config.%d"));
+  {
+    OwnedFile out(fopen(text.get(), "w"));
+    if (!out) {
+      logAndConsole('E', "Attempt to create and write to file %s failed.", text.get());
+      return 1;
+    }
+    fprintf(out.get(), "POLFILE = %s\n", local_twPolicyFile);
+    fprintf(out.get(), "DBFILE = %s\n", local_twDB);
+    fprintf(out.get(), "REPORTFILE = %s\n", local_twRPT);
+    fprintf(out.get(), "SITEKEYFILE = %s\n", twSkeyFile);
+    fprintf(out.get(), "LOCALKEYFILE = %s\n", twLkeyFile);
+    fputs("LOOSEDIRECTORYCHECKING = true\n", out.get());
+    fputs("REPORTLEVEL = 3\n", out.get());
   }
-  fprintf(out, "POLFILE = %s\n", local_twPolicyFile);
-  fprintf(out, "DBFILE = %s\n", local_twDB);
-  fprintf(out, "REPORTFILE = %s\n", local_twRPT);
-  fprintf(out, "SITEKEYFILE = %s\n", twSkeyFile);
-  fprintf(out, "LOCALKEYFILE = %s\n", twLkeyFile);
-  fputs("LOOSEDIRECTORYCHECKING = true\n", out);
-  fputs("REPORTLEVEL = 3\n", out);
-  fclose(out);
   char cmd[MAINT_BUFF];
-  formatText(cmd, sizeof cmd, "/usr/sbin/twadmin -m F -c %s -e %s >%s 2>&1", local_twConfigFile,
-             text, output);
-  int rc = runTwadmin(cmd);
+  composeCommand(cmd, "/usr/sbin/twadmin -m F -c %s -e %s >%s 2>&1", local_twConfigFile, text.get(),
+                 output);
+  int rc = runCommand(cmd, LOG_WITH_STATUS);
   if (rc != 0) {
-    showTwadminFailure(
-        "Attempt to build tripwire config file failed. See following error message.", output);
+    showTwadminFailure("Attempt to build tripwire config file failed. See following error message.",
+                       output);
   } else {
-    unlink(text);
+    unlink(text.get());
   }
-  free(text);
   return rc;
 }
 
@@ -107,55 +98,50 @@ static int buildConfig(const char* output) {
 // number after "Line number" counts the policy's non-empty lines from 1.
 static void showPolicyErrorLine(const char* tripcmd, const char* output) {
   char cmd[MAINT_BUFF];
-  formatText(cmd, sizeof cmd, "/bin/cat %s | /usr/bin/grep 'Syntax error'", output);
-  char* report = backtics(cmd);
-  const char* at = strstr(report, "Line number");
-  if (report[0] != '\0' && at && strlen(at) >= 12) {
+  if (!composeCommand(cmd, "/bin/cat %s | /usr/bin/grep 'Syntax error'", output)) return;
+  OwnedText report(backtics(cmd));
+  const char* at = strstr(report.get(), "Line number");
+  if (report.get()[0] != '\0' && at && strlen(at) >= 12) {
     int wanted = atoi(at + 12);
-    char* copy = copyString(tripcmd);
+    OwnedText copy(copyString(tripcmd));
     char* save = nullptr;
     int number = 0;
-    for (char* line = strtok_r(copy, "\n", &save); line; line = strtok_r(nullptr, "\n", &save)) {
+    for (char* line = strtok_r(copy.get(), "\n", &save); line;
+         line = strtok_r(nullptr, "\n", &save)) {
       if (++number == wanted) {
         console('E', "Line generating error = \"%s\" ", line);
         break;
       }
     }
-    free(copy);
   }
-  free(report);
 }
 
 int buildTripControlFiles(const char* tripcmd, const char* /*target*/) {
   methodTrace trace("buildTripControlFiles");
   if (!tripcmd) tripcmd = "";
-  char* output = tempfilename("temp.%d.twadmin");
+  OwnedText outputName(tempfilename("temp.%d.twadmin"));
+  const char* output = outputName.get();
   int rc = buildKey("-S %s  -Q \"\"", twSkeyFile, output);
   if (rc == 0) rc = buildKey("-L %s -P \"\" ", twLkeyFile, output);
   if (rc == 0) rc = buildConfig(output);
-  if (rc != 0) {
-    free(output);
-    return rc;
-  }
+  if (rc != 0) return rc;
   logOnly("", "Processing command:");
   logOnly("    ", tripcmd);
   logBlank(1);
-  char* policyText = tempfilename("tw.policy.%d");
-  buffer2file(policyText, tripcmd, "\n");
+  OwnedText policyText(tempfilename("tw.policy.%d"));
+  buffer2file(policyText.get(), tripcmd, "\n");
   char cmd[MAINT_BUFF];
-  formatText(cmd, sizeof cmd, "/usr/sbin/twadmin -m P -c %s -p %s -e %s >%s 2>&1",
-             local_twConfigFile, local_twPolicyFile, policyText, output);
-  rc = runTwadmin(cmd);
+  composeCommand(cmd, "/usr/sbin/twadmin -m P -c %s -p %s -e %s >%s 2>&1", local_twConfigFile,
+                 local_twPolicyFile, policyText.get(), output);
+  rc = runCommand(cmd, LOG_WITH_STATUS);
   if (rc == 0) {
-    unlink(policyText);
+    unlink(policyText.get());
     unlink(output);
   } else {
-    showTwadminFailure(
-        "Attempt to build tripwire policy file failed. See following error message.", output);
+    showTwadminFailure("Attempt to build tripwire policy file failed. See following error message.",
+                       output);
     showPolicyErrorLine(tripcmd, output);
   }
-  free(policyText);
-  free(output);
   return rc;
 }
 
@@ -163,19 +149,18 @@ int checkTripwireVersion() {
   methodTrace trace("checkTripwireVersion");
   if (tripVersionWarning) return 0;
   tripVersionWarning = 1;
-  char* level = backtics("/bin/rpm -q tripwire | cut -f2 -d- | tr [:punct:] ' '");
-  strip(level);
+  OwnedText levelText(backtics("/bin/rpm -q tripwire | cut -f2 -d- | tr [:punct:] ' '"));
+  const char* level = strip(levelText.get());
   // rpm's answer for a missing package is one line without a hyphen that
   // begins with the word "package"; it passes the pipeline whole.
   if (strncmp(level, "package", 7) == 0 && (level[7] == '\0' || level[7] == ' ')) {
     logAndConsole('E', "Prerequesite package tripwire does not appear to be installed. Exiting.");
-    free(level);
     return 1;
   }
   int i1 = 0, i2 = 0, i3 = 0;
   sscanf(level, "%d %d %d", &i1, &i2, &i3);
-  char* package = backtics("/bin/rpm -q tripwire");
-  chomp(package);
+  OwnedText packageText(backtics("/bin/rpm -q tripwire"));
+  const char* package = chomp(packageText.get());
   if (i1 == 1) {
     logAndConsole('W',
                   "%s installed on your system is too old to work with this software. Contact "
@@ -192,11 +177,8 @@ int checkTripwireVersion() {
     char line[MAINT_BUFF];
     formatText(line, sizeof line, "    ## level = \"%s\"", level);
     logOnly("", line);
-    formatText(line, sizeof line, "i1 = %d  i2 = %d  i3 = %d   version = %d", i1, i2, i3,
-               version);
+    formatText(line, sizeof line, "i1 = %d  i2 = %d  i3 = %d   version = %d", i1, i2, i3, version);
     logOnly("    ##", line);
   }
-  free(package);
-  free(level);
   return version == 20301 ? 0 : -1;
 }

@@ -11,8 +11,10 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "maint.h"
+#include "owned.h"
 
 namespace {
 
@@ -82,25 +84,19 @@ void appendMissing(char*& list, int& size, const char* const* table, int slots) 
 // Appends one policy line for every non-empty line of `dirs`.
 void appendPolicyLines(char*& policy, int& size, const char* dirs, const char* mark,
                        const char* rule) {
-  char* copy = copyString(dirs);
+  OwnedText copy(copyString(dirs));
   char* save = nullptr;
-  for (char* dir = strtok_r(copy, "\n", &save); dir; dir = strtok_r(nullptr, "\n", &save)) {
-    size_t len = strlen(mark) + strlen(dir) + strlen(rule) + 8;
-    char* line = static_cast<char*>(malloc(len));
-    if (!line) abort();
-    snprintf(line, len, "%s\"%s\" %s\n", mark, dir, rule);
-    dynamicStrCat(policy, line, size);
-    free(line);
+  for (char* dir = strtok_r(copy.get(), "\n", &save); dir; dir = strtok_r(nullptr, "\n", &save)) {
+    std::string line = std::string(mark) + "\"" + dir + "\" " + rule + "\n";
+    dynamicStrCat(policy, line.c_str(), size);
   }
-  free(copy);
 }
 
 // Logs a directory list behind a heading, one record per directory.
 void logList(const char* heading, const char* dirs) {
   logOnly("", heading);
-  char* copy = copyString(dirs);
-  logOnly("    ", skipWS(copy));
-  free(copy);
+  OwnedText copy(copyString(dirs));
+  logOnly("    ", skipWS(copy.get()));
   logBlank(1);
 }
 
@@ -111,19 +107,17 @@ char* buildDeleteDirList(const char* file) {
   int size = 0;
   char* list = startText("\n", DELETE_LIST_START, size);
 
-  FILE* in = (file && file[0]) ? fopen(file, "r") : nullptr;
+  OwnedFile in((file && file[0]) ? fopen(file, "r") : nullptr);
   if (in) {
     char buff[MAINT_BUFF];
-    while (readConfigFile(in, buff, sizeof buff)) {
+    while (readConfigFile(in.get(), buff, sizeof buff)) {
       chomp(buff);
       char path[MAINT_BUFF + 1];
       snprintf(path, sizeof path, "%s%s", buff[0] == '/' ? "" : "/", buff);
-      char* entry = enclose(path);
+      OwnedText entry(enclose(path));
       // A directory named twice is listed once.
-      if (!strstr(list, entry)) dynamicStrCat(list, entry + 1, size);
-      free(entry);
+      if (!strstr(list, entry.get())) dynamicStrCat(list, entry.get() + 1, size);
     }
-    fclose(in);
   }
 
   appendMissing(list, size, mustSkipLst, 20);
@@ -135,70 +129,57 @@ char* buildDeleteDirList(const char* file) {
 
 char* buildIncludeDirList(const char* rejectDirs) {
   methodTrace trace("buildIncludeDirList");
-  char* found = backtics("/usr/bin/find /* -maxdepth 0");
+  OwnedText found(backtics("/usr/bin/find /* -maxdepth 0"));
   int size = 0;
   char* list = nullptr;
   dynamicStrCat(list, "\n", size);
-  dynamicStrCat(list, found, size);
-  free(found);
+  dynamicStrCat(list, found.get(), size);
 
   if (rejectDirs) {
-    char* copy = copyString(rejectDirs);
+    OwnedText copy(copyString(rejectDirs));
     char* save = nullptr;
-    for (char* dir = strtok_r(copy, "\n", &save); dir; dir = strtok_r(nullptr, "\n", &save)) {
-      char* enclosed = enclose(dir);
-      removeFirst(list, enclosed);
-      free(enclosed);
+    for (char* dir = strtok_r(copy.get(), "\n", &save); dir; dir = strtok_r(nullptr, "\n", &save)) {
+      removeFirst(list, OwnedText(enclose(dir)).get());
     }
-    free(copy);
   }
 
   appendMissing(list, size, mustIncludeLst, 16);
-  char* result = copyString(list);
-  free(list);
-  return result;
+  return list;
 }
 
 char* buildTripCommand(const char* fileExcludeList, int logflag) {
   methodTrace trace("buildTripCommand");
-  char* deleteDirs = buildDeleteDirList(fileExcludeList);
-  char* includeDirs = buildIncludeDirList(deleteDirs);
+  OwnedText deleteDirs(buildDeleteDirList(fileExcludeList));
+  OwnedText includeDirs(buildIncludeDirList(deleteDirs.get()));
 
   if (logflag) {
     logBlank(1);
-    logList("Inclusion List: ", includeDirs);
-    logList("Exclusion List:", deleteDirs);
+    logList("Inclusion List: ", includeDirs.get());
+    logList("Exclusion List:", deleteDirs.get());
   }
 
   int size = 0;
   char* policy = startText("", POLICY_START, size);
-  appendPolicyLines(policy, size, includeDirs, "", baseScanCmd);
-  appendPolicyLines(policy, size, deleteDirs, "!", baseSkipCmd);
-  free(deleteDirs);
-  free(includeDirs);
+  appendPolicyLines(policy, size, includeDirs.get(), "", baseScanCmd);
+  appendPolicyLines(policy, size, deleteDirs.get(), "!", baseSkipCmd);
   return policy;
 }
 
 int buildTripDatabase(const char* stage) {
   methodTrace trace("buildTripDatabase");
   (void)stage;
-  char* output = tempfilename("temp.%d.build");
+  OwnedText output(tempfilename("temp.%d.build"));
   const char* verbosity = isTraceActive() > 0 ? "-v" : "";
   const char* config = local_twConfigFile ? local_twConfigFile : "";
   const char* policy = local_twPolicyFile ? local_twPolicyFile : "";
+  // The checker's files may have long names: this command is not held to
+  // the command buffer.
+  std::string command = std::string("/usr/sbin/tripwire ") + verbosity + " --init -e -c " + config +
+                        " -p " + policy + " >" + output.get() + " 2>&1";
+  int rc = runCommand(command.c_str());
 
-  size_t size = strlen(output) + strlen(config) + strlen(policy) + 512;
-  char* command = static_cast<char*>(malloc(size));
-  if (!command) abort();
-  snprintf(command, size, "/usr/sbin/tripwire %s --init -e -c %s -p %s >%s 2>&1", verbosity, config,
-           policy, output);
-  logOnly(">>", command);
-  int rc = runShell(command);
-  free(command);
-
-  tmpfileToLog("    ", output);
-  unlink(output);
-  free(output);
+  tmpfileToLog("    ", output.get());
+  unlink(output.get());
 
   if (rc != 0) {
     char status[24];

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "maint.h"
+#include "owned.h"
 
 const char* const OBJDETAIL = "Object Detail:";
 const char* const ADDEDOBJ = "Added object name:";
@@ -165,23 +166,25 @@ void processTWModifiedObj(char* buff, int buffsize, int prefix, FILE* TRIP, int&
   bool isLink = false;
   char octal[16] = "";
   bool haveOctal = false;
-  char* name = getObjectName(buff, prefix);
+  OwnedText name(getObjectName(buff, prefix));
 
   int isChanged = 0, expectedType = -1, observedType = -1;
   getObjectType(TRIP, buff, buffsize, isChanged, expectedType, observedType);
   if (isChanged && name) {
     if (expectedType == REG && observedType == DIR) {
-      record(myDeletedFiles, name);
-      record(myAddedDirectories, name);
+      record(myDeletedFiles, name.get());
+      record(myAddedDirectories, name.get());
     } else if (expectedType == DIR && observedType == REG) {
-      record(myDeletedDirectories, name);
-      record(myAddedFiles, name);
+      record(myDeletedDirectories, name.get());
+      record(myAddedFiles, name.get());
     }
   }
 
   char* perm1 = nullptr;
   char* perm2 = nullptr;
   getModeValue(TRIP, buff, buffsize, isChanged, perm1, perm2);
+  OwnedText ownedPerm1(perm1);
+  OwnedText ownedPerm2(perm2);
   if (isChanged && perm1) {
     snprintf(octal, sizeof octal, "%s", rwxToOctal(perm1));
     haveOctal = true;
@@ -212,18 +215,15 @@ void processTWModifiedObj(char* buff, int buffsize, int prefix, FILE* TRIP, int&
 
   if (name) {
     if (contentChanged) {
-      record(expectedLinks > 1 ? myChangedHardLinks : myChangedFiles, withoutFirst(name));
+      record(expectedLinks > 1 ? myChangedHardLinks : myChangedFiles, withoutFirst(name.get()));
     } else {
-      const char* path = name[0] == '/' ? name + 1 : name;
+      const char* path = name.get()[0] == '/' ? name.get() + 1 : name.get();
       if (path[0]) {
         recordAttributes(path, haveOctal ? octal : nullptr, isLink, haveOwner ? owner : nullptr,
                          haveGroup ? group : nullptr);
       }
     }
   }
-  free(perm1);
-  free(perm2);
-  free(name);
 }
 
 }  // namespace
@@ -272,8 +272,7 @@ int identifyObjectType(char* token) { return identifyObjectType(static_cast<cons
 // Reads report lines up to the next line of property `name` (which may lie
 // in the next record: the search does not stop at a record's end) and sets
 // `isChanged` from its change mark; false at the end of input.
-static bool findProperty(FILE* TRIP, char* buff, int buffsize, const char* name,
-                         int& isChanged) {
+static bool findProperty(FILE* TRIP, char* buff, int buffsize, const char* name, int& isChanged) {
   while (getNextReportLine(TRIP, buff, buffsize)) {
     if (!isProperty(buff, name)) continue;
     isChanged = buff[0] == '*';
@@ -347,17 +346,14 @@ char* getGIDValue(FILE* TRIP) {
 char* getObjectName(const char* buff, int prefix) {
   if (!buff) return nullptr;
   const char* colon = strchr(buff, ':');
-  char* name = copyString(colon ? colon + 1 : "");
-  strip(name);
+  OwnedText name(copyString(colon ? colon + 1 : ""));
+  strip(name.get());
   size_t drop = prefix > 0 ? static_cast<size_t>(prefix) : 0;
-  size_t len = strlen(name);
-  if (drop > len) {
-    free(name);
-    return nullptr;
-  }
-  memmove(name, name + drop, len - drop + 1);
-  strip(name);
-  return name;
+  size_t len = strlen(name.get());
+  if (drop > len) return nullptr;
+  memmove(name.get(), name.get() + drop, len - drop + 1);
+  strip(name.get());
+  return name.release();
 }
 
 char* getObjectName(char* buff, int prefix) {
@@ -365,42 +361,40 @@ char* getObjectName(char* buff, int prefix) {
 }
 
 char* processTWAddedObj(char* buff, int buffsize, int prefix, FILE* TRIP, int& added) {
-  char* name = getObjectName(buff, prefix);
+  OwnedText name(getObjectName(buff, prefix));
   int isChanged = 0, expectedType = -1, observedType = -1;
   getObjectType(TRIP, buff, buffsize, isChanged, expectedType, observedType);
   char* perm1 = nullptr;
   char* perm2 = nullptr;
   getModeValue(TRIP, buff, buffsize, isChanged, perm1, perm2);
+  OwnedText ownedPerm1(perm1);
+  OwnedText ownedPerm2(perm2);
 
   if (observedType != SCK) {
     if (perm2 && perm2[0] == 'd') {
       char octal[16];
       snprintf(octal, sizeof octal, "%s", rwxToOctal(perm2));
-      char* owner = getUIDValue(TRIP);
-      char* group = getGIDValue(TRIP);
+      OwnedText owner(getUIDValue(TRIP));
+      OwnedText group(getGIDValue(TRIP));
       if (name) {
         char entry[ENTRY_BUFF];
         if (owner && group) {
-          snprintf(entry, sizeof entry, "%s(%s:%s)%s", name, owner, group, octal);
+          snprintf(entry, sizeof entry, "%s(%s:%s)%s", name.get(), owner.get(), group.get(), octal);
         } else if (owner) {
-          snprintf(entry, sizeof entry, "%s(%s)%s", name, owner, octal);
+          snprintf(entry, sizeof entry, "%s(%s)%s", name.get(), owner.get(), octal);
         } else if (group) {
-          snprintf(entry, sizeof entry, "%s(:%s)%s", name, group, octal);
+          snprintf(entry, sizeof entry, "%s(:%s)%s", name.get(), group.get(), octal);
         } else {
-          snprintf(entry, sizeof entry, "%s()%s", name, octal);
+          snprintf(entry, sizeof entry, "%s()%s", name.get(), octal);
         }
         record(myAddedDirectories, entry);
       }
-      free(owner);
-      free(group);
     } else if (name) {
-      record(myAddedFiles, name);
+      record(myAddedFiles, name.get());
     }
     ++added;
   }
-  free(perm1);
-  free(perm2);
-  return name;
+  return name.release();
 }
 
 char* processTWRemovedObj(char* buff, int buffsize, int prefix, FILE* TRIP, int& deleted) {
@@ -447,14 +441,13 @@ void parseTWReport(FILE* TRIP, int& added, int& deleted, int& changed, int prefi
   skipToObjectDetail(TRIP, lineno);
   char buff[LINE_BUFF];
   while (getNextReportLine(TRIP, buff, sizeof buff)) {
-    char* name = nullptr;
+    OwnedText name;
     if (startsWith(buff, ADDEDOBJ)) {
-      name = processTWAddedObj(buff, sizeof buff, prefix, TRIP, added);
+      name.reset(processTWAddedObj(buff, sizeof buff, prefix, TRIP, added));
     } else if (startsWith(buff, REMOBJ)) {
-      name = processTWRemovedObj(buff, sizeof buff, prefix, TRIP, deleted);
+      name.reset(processTWRemovedObj(buff, sizeof buff, prefix, TRIP, deleted));
     } else if (startsWith(buff, MODOBJ)) {
       processTWModifiedObj(buff, sizeof buff, prefix, TRIP, changed);
     }
-    free(name);
   }
 }

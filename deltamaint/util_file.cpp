@@ -12,7 +12,7 @@
 
 #include "fixed_paths.h"
 #include "maint.h"
-
+#include "owned.h"
 
 int fileExists(const char* file) {
   methodTrace trace("fileExists");
@@ -47,8 +47,8 @@ long long fileSize64(const char* file) {
 int alternateFileExists(const char* file) {
   methodTrace trace("alternateFileExists");
   char cmd[MAINT_BUFF];
-  if (!formatText(cmd, sizeof cmd, "/bin/ls %s >/dev/null 2>&1", file ? file : "")) return 0;
-  int rc = runShell(cmd);
+  if (!composeCommand(cmd, "/bin/ls %s >/dev/null 2>&1", file ? file : "")) return 0;
+  int rc = runCommand(cmd, LOG_NOT);
   return rc != -1 && ((rc >> 8) & 0xff) == 0;
 }
 
@@ -153,24 +153,22 @@ int buffer2file(const char* filename, const char* input, const char* breakchar) 
   methodTrace trace("buffer2file");
   if (!filename) return 1;
   unlink(filename);
-  FILE* out = fopen(filename, "w");
+  OwnedFile out(fopen(filename, "w"));
   if (!out) return 1;
   if (input) {
     if (breakchar && breakchar[0] == '\n') {
-      fputs(input, out);
+      fputs(input, out.get());
     } else {
       const char* delims = breakchar ? breakchar : "";
-      char* copy = copyString(input);
+      OwnedText copy(copyString(input));
       char* save = nullptr;
-      for (char* piece = strtok_r(copy, delims, &save); piece;
+      for (char* piece = strtok_r(copy.get(), delims, &save); piece;
            piece = strtok_r(nullptr, delims, &save)) {
-        fputs(piece, out);
-        fputc('\n', out);
+        fputs(piece, out.get());
+        fputc('\n', out.get());
       }
-      free(copy);
     }
   }
-  fclose(out);
   return 0;
 }
 

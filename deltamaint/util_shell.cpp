@@ -1,11 +1,13 @@
-// util_shell.cpp - running shell commands: the runner every command of the
-// tool goes through, and backtics, which captures a command's output.
+// util_shell.cpp - running shell commands: composing a command line, the
+// runner every command of the tool goes through, and backtics, which
+// captures a command's output.
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -26,6 +28,42 @@ int runShell(const char* command) {
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
   }
+  return status;
+}
+
+static void (*refuseHandler)(const char*) = nullptr;
+static void (*watchHandler)(int) = nullptr;
+
+void setCommandHandlers(void (*refuse)(const char* cut), void (*watch)(int status)) {
+  refuseHandler = refuse;
+  watchHandler = watch;
+}
+
+int composeCommand(char* buff, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  int n = vsnprintf(buff, MAINT_BUFF, fmt, ap);
+  va_end(ap);
+  if (n >= 0 && n < MAINT_BUFF) return 1;
+  if (refuseHandler) refuseHandler(buff);
+  return 0;
+}
+
+int runCommand(const char* command, CommandLog how) {
+  if (how == LOG_BEFORE) logOnly(">>", command);
+  // The error text some failure messages append is the one this command
+  // leaves: the system's text for 0 unless the command could not start.
+  errno = 0;
+  int status = runShell(command);
+  int error = errno;
+  if (how == LOG_AFTER) logOnly(">>", command);
+  if (how == LOG_WITH_STATUS) {
+    char line[MAINT_BUFF + 32];
+    snprintf(line, sizeof line, "%s (rc = %d)", command, status);
+    logOnly(">>", line);
+  }
+  if (watchHandler) watchHandler(status);
+  errno = error;
   return status;
 }
 
