@@ -48,10 +48,8 @@ extern bool bbInChild;
 // Same, after copying a command's captured output into the log.
 [[noreturn]] void bbFailWithOutput(const char* output, const char* fmtstr,
                                    const char* arg1 = nullptr, const char* arg2 = nullptr);
-// Composes a command line into `buff` (MAINT_BUFF bytes) or ends the run.
-void bbCommand(char* buff, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
-// Logs a command with the indent ">>" and runs it; returns the wait status.
-int bbRun(const char* cmd);
+// Commands are composed with composeCommand (one that would not fit ends
+// the run) and run with runCommand.
 // Runs `cmd`, whose output goes to `output`; a non-zero status ends the run
 // with "Fatal error: %s failed (rc = N)." naming `what`.
 void bbRunChecked(const char* cmd, const char* what, const char* output);

@@ -11,6 +11,7 @@
 
 #include "bundle_builder.h"
 #include "maint.h"
+#include "owned.h"
 
 // A checker exit status of 8 or more is an error; below it the bits say
 // what kinds of violation were found.
@@ -20,14 +21,14 @@ static bool checkerFailed(int rc) { return rc == -1 || !WIFEXITED(rc) || WEXITST
 void bbMountAt(const char* how, const char* source, const char* what) {
   char cmd[MAINT_BUFF];
   std::string out = bbPath("temp.file");
-  bbCommand(cmd, "/bin/mount %s %s %s >%s 2>&1", how, source, IMAGE_MOUNT_POINT, out.c_str());
+  composeCommand(cmd, "/bin/mount %s %s %s >%s 2>&1", how, source, IMAGE_MOUNT_POINT, out.c_str());
   bbRunChecked(cmd, what, out.c_str());
 }
 
 void bbUnmount(const char* path) {
   char cmd[MAINT_BUFF];
   std::string out = bbPath("temp.file");
-  bbCommand(cmd, "/bin/umount %s >%s 2>&1", path, out.c_str());
+  composeCommand(cmd, "/bin/umount %s >%s 2>&1", path, out.c_str());
   bbRunChecked(cmd, "Unmounting", out.c_str());
 }
 
@@ -47,19 +48,20 @@ void findDifferences() {
   std::string oldImage = bbPath("old.img");
   std::string oldMount = bbPath("oldmnt");
   std::string wanted = bbPath("wanted");
-  bbCommand(cmd, "/bin/mount -r %s %s -o loop >%s 2>&1", oldImage.c_str(), oldMount.c_str(),
-            bbPath("temp.file").c_str());
+  composeCommand(cmd, "/bin/mount -r %s %s -o loop >%s 2>&1", oldImage.c_str(), oldMount.c_str(),
+                 bbPath("temp.file").c_str());
   bbRunChecked(cmd, "Mounting the old image", bbPath("temp.file").c_str());
 
   logAndConsole('I', "Comparing the old image with the new tree.");
   char rule[MAINT_BUFF];
-  formatText(rule, sizeof rule, "%s -> +pnugM ;\n!%s/lost+found ;", IMAGE_MOUNT_POINT, IMAGE_MOUNT_POINT);
+  formatText(rule, sizeof rule, "%s -> +pnugM ;\n!%s/lost+found ;", IMAGE_MOUNT_POINT,
+             IMAGE_MOUNT_POINT);
   bbCheckerFiles(rule);
   bbMountAt("--bind", oldMount.c_str(), "Mounting the old tree for the checker");
   std::string out = bbPath("tw/init.out");
-  bbCommand(cmd, "/usr/sbin/tripwire --init -e -c %s -p %s >%s 2>&1", twConfigFile(),
-            twPolicyFile(), out.c_str());
-  if (checkerFailed(bbRun(cmd))) {
+  composeCommand(cmd, "/usr/sbin/tripwire --init -e -c %s -p %s >%s 2>&1", twConfigFile(),
+                 twPolicyFile(), out.c_str());
+  if (checkerFailed(runCommand(cmd))) {
     bbFailWithOutput(out.c_str(), "Fatal error: tripwire could not build a database of %s.",
                      build.oldImage.c_str());
   }
@@ -67,25 +69,24 @@ void findDifferences() {
 
   bbMountAt("--bind -o ro", wanted.c_str(), "Mounting the new tree for the checker");
   out = bbPath("tw/check.out");
-  bbCommand(cmd, "/usr/sbin/tripwire -m c -c %s -p %s -d %s >%s 2>&1", twConfigFile(),
-            twPolicyFile(), twDatabaseFile(), out.c_str());
-  if (checkerFailed(bbRun(cmd))) {
+  composeCommand(cmd, "/usr/sbin/tripwire -m c -c %s -p %s -d %s >%s 2>&1", twConfigFile(),
+                 twPolicyFile(), twDatabaseFile(), out.c_str());
+  if (checkerFailed(runCommand(cmd))) {
     bbFailWithOutput(out.c_str(), "Fatal error: tripwire could not check the new tree %s.",
                      build.newTree.c_str());
   }
   bbUnmount(IMAGE_MOUNT_POINT);
 
   std::string report = bbPath("tw/report.txt");
-  bbCommand(cmd, "/usr/sbin/twprint -m r -c %s -r %s -t 4 >%s 2>&1", twConfigFile(), twReportFile(),
-            report.c_str());
+  composeCommand(cmd, "/usr/sbin/twprint -m r -c %s -r %s -t 4 >%s 2>&1", twConfigFile(),
+                 twReportFile(), report.c_str());
   bbRunChecked(cmd, "Printing the checker's report", nullptr);
-  FILE* in = fopen(report.c_str(), "r");
+  OwnedFile in(fopen(report.c_str(), "r"));
   if (!in) bbFail("Fatal error: Unable to read the report %s.", report.c_str(), strerror(errno));
   int added = 0;
   int deleted = 0;
   int changed = 0;
-  parseTWReport(in, added, deleted, changed, static_cast<int>(strlen(IMAGE_MOUNT_POINT)));
-  fclose(in);
+  parseTWReport(in.get(), added, deleted, changed, static_cast<int>(strlen(IMAGE_MOUNT_POINT)));
   char counts[MAINT_BUFF];
   snprintf(counts, sizeof counts, "Checker report: %d added, %d removed, %d modified objects.",
            added, deleted, changed);

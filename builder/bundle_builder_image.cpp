@@ -14,6 +14,7 @@
 
 #include "bundle_builder.h"
 #include "maint.h"
+#include "owned.h"
 
 // How many differences the self-check names.
 static const size_t SHOWN_DIFFERENCES = 5;
@@ -45,22 +46,22 @@ static long summaryNumber(const char* text, const char* label) {
 static void runScript(const char* name) {
   char cmd[MAINT_BUFF];
   std::string out = bbPath("temp.file");
-  bbCommand(cmd, "%s/control/%s >%s 2>&1", build.work.c_str(), name, out.c_str());
-  bbRun(cmd);
+  composeCommand(cmd, "%s/control/%s >%s 2>&1", build.work.c_str(), name, out.c_str());
+  runCommand(cmd);
   tmpfileToLog("    ", out.c_str());
 }
 
 static void makeImageFile(const std::string& image) {
   char cmd[MAINT_BUFF];
   std::string out = bbPath("temp.file");
-  bbCommand(cmd, "/bin/dd if=/dev/zero of=%s bs=1M count=%s >%s 2>&1", image.c_str(),
-            build.size.c_str(), out.c_str());
+  composeCommand(cmd, "/bin/dd if=/dev/zero of=%s bs=1M count=%s >%s 2>&1", image.c_str(),
+                 build.size.c_str(), out.c_str());
   bbRunChecked(cmd, "Creating the new image file", out.c_str());
-  bbCommand(cmd, "/sbin/mke2fs -N %s -F %s >%s 2>&1", build.inodes.c_str(), image.c_str(),
-            out.c_str());
+  composeCommand(cmd, "/sbin/mke2fs -N %s -F %s >%s 2>&1", build.inodes.c_str(), image.c_str(),
+                 out.c_str());
   bbRunChecked(cmd, "Formatting the new image file", out.c_str());
   if (build.fstype == "ext3") {
-    bbCommand(cmd, "/sbin/tune2fs -j %s >%s 2>&1", image.c_str(), out.c_str());
+    composeCommand(cmd, "/sbin/tune2fs -j %s >%s 2>&1", image.c_str(), out.c_str());
     bbRunChecked(cmd, "Adding a journal to the new image file", out.c_str());
   }
 }
@@ -73,16 +74,16 @@ long buildExpectedImage(const Tree& newTree) {
   std::string oldMount = bbPath("oldmnt");
   makeImageFile(image);
   bbMountAt("-o loop", image.c_str(), "Mounting the new image");
-  bbCommand(cmd, "/bin/cp -a %s/* %s", oldMount.c_str(), IMAGE_MOUNT_POINT);
-  if (bbRun(cmd) != 0) bbFail("Fatal error: Copying the old tree into the new image failed.");
+  composeCommand(cmd, "/bin/cp -a %s/* %s", oldMount.c_str(), IMAGE_MOUNT_POINT);
+  if (runCommand(cmd) != 0) bbFail("Fatal error: Copying the old tree into the new image failed.");
   bbUnmount(oldMount.c_str());
   if (chdir(IMAGE_MOUNT_POINT) != 0) {
     bbFail("Fatal error: Unable to change to %s.", IMAGE_MOUNT_POINT, strerror(errno));
   }
   runScript("maint_cmd_bash1");
   std::string out = bbPath("temp.file");
-  bbCommand(cmd, "/bin/tar --same-owner -xpjf %s/maint.tar.bz2 >%s 2>&1", build.work.c_str(),
-            out.c_str());
+  composeCommand(cmd, "/bin/tar --same-owner -xpjf %s/maint.tar.bz2 >%s 2>&1", build.work.c_str(),
+                 out.c_str());
   bbRunChecked(cmd, "Unpacking the payload into the new image", out.c_str());
   runScript("maint_cmd_bash2");
   if (chdir("/") != 0) bbFail("Fatal error: Unable to change to /.");
@@ -106,24 +107,23 @@ long buildExpectedImage(const Tree& newTree) {
   formatText(rule, sizeof rule, "%s -> pugsM ;", IMAGE_MOUNT_POINT);
   bbCheckerFiles(rule);
   out = bbPath("tw/dbinit.out");
-  bbCommand(cmd, "/usr/sbin/tripwire --init -e -c %s -p %s >%s 2>&1", twConfigFile(),
-            twPolicyFile(), out.c_str());
-  if (bbRun(cmd) != 0) {
+  composeCommand(cmd, "/usr/sbin/tripwire --init -e -c %s -p %s >%s 2>&1", twConfigFile(),
+                 twPolicyFile(), out.c_str());
+  if (runCommand(cmd) != 0) {
     bbFailWithOutput(out.c_str(), "Fatal error: tripwire could not build the bundle's database.");
   }
   std::string db = bbPath("control/tw.maint_db");
-  bbCommand(cmd, "/bin/cp %s %s", twDatabaseFile(), db.c_str());
+  composeCommand(cmd, "/bin/cp %s %s", twDatabaseFile(), db.c_str());
   bbRunChecked(cmd, "Copying the database", nullptr);
   // A check of the image against it: no violation, and the object count
   // the apply run must report.
   out = bbPath("tw/selfcheck.out");
-  bbCommand(cmd, "/usr/sbin/tripwire -m c -c %s -p %s -d %s >%s 2>&1", twConfigFile(),
-            twPolicyFile(), db.c_str(), out.c_str());
-  bbRun(cmd);
-  char* text = file2Buffer(out.c_str());
-  long objects = summaryNumber(text, "Total objects scanned:");
-  long violations = summaryNumber(text, "Total violations found:");
-  free(text);
+  composeCommand(cmd, "/usr/sbin/tripwire -m c -c %s -p %s -d %s >%s 2>&1", twConfigFile(),
+                 twPolicyFile(), db.c_str(), out.c_str());
+  runCommand(cmd);
+  OwnedText text(file2Buffer(out.c_str()));
+  long objects = summaryNumber(text.get(), "Total objects scanned:");
+  long violations = summaryNumber(text.get(), "Total violations found:");
   if (objects <= 0 || violations != 0) {
     bbFailWithOutput(out.c_str(),
                      "Fatal error: The built image does not pass a check against its own "
@@ -141,7 +141,7 @@ void buildInPrivateRoot() {
   if (!build.gzipped) binds.push_back(RootBind{build.oldImage, bbPath("old.img"), true});
   enterPrivateRoot(bbPath("root"), binds, "");
   char cmd[MAINT_BUFF];
-  bbCommand(cmd, "/bin/mkdir -p %s %s", IMAGE_MOUNT_POINT, TEMP_ROOT);
+  composeCommand(cmd, "/bin/mkdir -p %s %s", IMAGE_MOUNT_POINT, TEMP_ROOT);
   bbRunChecked(cmd, "Making the mount point", nullptr);
 
   // Names are vetted before anything else is done with the trees.
@@ -154,8 +154,7 @@ void buildInPrivateRoot() {
   freeChangeLists();
   writeBundleFiles(plan, newTree);
   long objects = buildExpectedImage(newTree);
-  FILE* f = fopen(bbPath("objects").c_str(), "w");
+  OwnedFile f(fopen(bbPath("objects").c_str(), "w"));
   if (!f) bbFail("Fatal error: Unable to write %s.", bbPath("objects").c_str(), strerror(errno));
-  fprintf(f, "%ld\n", objects);
-  fclose(f);
+  fprintf(f.get(), "%ld\n", objects);
 }

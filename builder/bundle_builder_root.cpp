@@ -15,6 +15,7 @@
 
 #include "bundle_builder.h"
 #include "maint.h"
+#include "owned.h"
 
 static volatile sig_atomic_t caughtSignal = 0;
 static volatile pid_t childPid = -1;
@@ -29,7 +30,7 @@ static void passSignal(int sig) {
 static void mountStep(const char* what, const char* cmd) {
   std::string out = bbPath("root.out");
   char full[MAINT_BUFF];
-  bbCommand(full, "%s >%s 2>&1", cmd, out.c_str());
+  composeCommand(full, "%s >%s 2>&1", cmd, out.c_str());
   bbRunChecked(full, what, out.c_str());
 }
 
@@ -40,11 +41,10 @@ static void makeBindTarget(const std::string& source, const std::string& path) {
   bool dir = stat(source.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
   std::string parent = dir ? path : path.substr(0, path.rfind('/'));
   char cmd[MAINT_BUFF];
-  bbCommand(cmd, "/bin/mkdir -p %s", parent.c_str());
-  runShell(cmd);
+  composeCommand(cmd, "/bin/mkdir -p %s", parent.c_str());
+  runCommand(cmd, LOG_NOT);
   if (!dir && access(path.c_str(), F_OK) != 0) {
-    FILE* f = fopen(path.c_str(), "w");
-    if (f) fclose(f);
+    OwnedFile created(fopen(path.c_str(), "w"));
   }
 }
 
@@ -52,9 +52,9 @@ static void makeBindTarget(const std::string& source, const std::string& path) {
 // the private root the user and group databases are read from files only;
 // the other lines of nsswitch.conf stay.
 static void filesOnlyNameLookups(const std::string& nss) {
-  char* text = file2Buffer(nss.c_str());
+  OwnedText text(file2Buffer(nss.c_str()));
   std::string kept;
-  for (const char* line = text ? text : ""; *line;) {
+  for (const char* line = text ? text.get() : ""; *line;) {
     const char* end = strchr(line, '\n');
     std::string one(line, end ? static_cast<size_t>(end - line) : strlen(line));
     bool replaced = false;
@@ -64,11 +64,10 @@ static void filesOnlyNameLookups(const std::string& nss) {
     if (!replaced) kept += one + "\n";
     line = end ? end + 1 : line + one.size();
   }
-  free(text);
   kept += "passwd: files\ngroup: files\nshadow: files\ngshadow: files\n";
-  FILE* f = fopen(nss.c_str(), "w");
-  bool written = f && fputs(kept.c_str(), f) >= 0;
-  if (f && fclose(f) != 0) written = false;
+  OwnedFile f(fopen(nss.c_str(), "w"));
+  bool written = f && fputs(kept.c_str(), f.get()) >= 0;
+  if (f && fclose(f.release()) != 0) written = false;
   if (!written) bbFail("Fatal error: Unable to write %s.", nss.c_str(), strerror(errno));
 }
 
@@ -80,36 +79,35 @@ void enterPrivateRoot(const std::string& base, const std::vector<RootBind>& bind
   }
   char cmd[MAINT_BUFF];
   mountStep("Making the mounts private", "/bin/mount --make-rprivate /");
-  bbCommand(cmd, "/bin/mount -t tmpfs -o mode=0755 kestro %s", base.c_str());
+  composeCommand(cmd, "/bin/mount -t tmpfs -o mode=0755 kestro %s", base.c_str());
   mountStep("Mounting the private root's tmpfs", cmd);
   std::string upper = base + "/upper";
   std::string work = base + "/work";
   std::string root = base + "/root";
   for (const std::string& d : {upper, work, root}) mkdir(d.c_str(), 0755);
-  bbCommand(cmd, "/bin/mount -t overlay kestro -o lowerdir=/,upperdir=%s,workdir=%s %s",
-            upper.c_str(), work.c_str(), root.c_str());
+  composeCommand(cmd, "/bin/mount -t overlay kestro -o lowerdir=/,upperdir=%s,workdir=%s %s",
+                 upper.c_str(), work.c_str(), root.c_str());
   mountStep("Mounting the overlay root", cmd);
   for (const char* d : {"/dev", "/proc", "/sys"}) {
-    bbCommand(cmd, "/bin/mount --rbind %s %s%s", d, root.c_str(), d);
+    composeCommand(cmd, "/bin/mount --rbind %s %s%s", d, root.c_str(), d);
     mountStep("Binding a system directory", cmd);
   }
   if (tmpSource.empty()) {
-    bbCommand(cmd, "/bin/mount -t tmpfs -o mode=1777 kestro %s/tmp", root.c_str());
+    composeCommand(cmd, "/bin/mount -t tmpfs -o mode=1777 kestro %s/tmp", root.c_str());
   } else {
-    bbCommand(cmd, "/bin/mount --bind %s %s/tmp", tmpSource.c_str(), root.c_str());
+    composeCommand(cmd, "/bin/mount --bind %s %s/tmp", tmpSource.c_str(), root.c_str());
   }
   mountStep("Mounting /tmp", cmd);
   // The log file, so that records written inside reach the host's log.
   std::vector<RootBind> all = binds;
-  all.push_back(RootBind{"/var/log/maint/makeKestroBundle.log",
-                         "/var/log/maint/makeKestroBundle.log", false});
+  all.push_back(RootBind{BUILDER_LOG_FILE, BUILDER_LOG_FILE, false});
   for (const RootBind& b : all) {
     std::string target = root + b.target;
     makeBindTarget(b.source, target);
-    bbCommand(cmd, "/bin/mount --bind %s %s", b.source.c_str(), target.c_str());
+    composeCommand(cmd, "/bin/mount --bind %s %s", b.source.c_str(), target.c_str());
     mountStep("Binding into the private root", cmd);
     if (b.readOnly) {
-      bbCommand(cmd, "/bin/mount -o remount,bind,ro %s", target.c_str());
+      composeCommand(cmd, "/bin/mount -o remount,bind,ro %s", target.c_str());
       mountStep("Making a bind read-only", cmd);
     }
   }

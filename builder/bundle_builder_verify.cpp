@@ -16,6 +16,7 @@
 
 #include "bundle_builder.h"
 #include "maint.h"
+#include "owned.h"
 
 // Set by the parent from the build step before the verification starts.
 long bbExpectedObjects = -1;
@@ -37,19 +38,20 @@ static const char* const VERIFY_OUT = "/tmp/verify.out";
 
 // Registers the stand-in unless rpm already knows a tripwire package.
 static void provideTripwirePackage() {
-  char* answer = backtics("/bin/rpm -q tripwire");
-  bool missing = backticsRC != 0 || strstr(answer, "not installed") != nullptr;
-  free(answer);
+  OwnedText answer(backtics("/bin/rpm -q tripwire"));
+  bool missing = backticsRC != 0 || strstr(answer.get(), "not installed") != nullptr;
   if (!missing) return;
   logOnly("", "rpm knows no tripwire package: registering a files-less stand-in.");
   if (mkdir("/tmp/standin", 0700) != 0) {
     bbFail("Fatal error: Unable to create working directory %s.", "/tmp/standin", strerror(errno));
   }
-  FILE* f = fopen("/tmp/standin/tripwire.rpmbuild", "w");
-  if (!f)
-    bbFail("Fatal error: Unable to write %s.", "/tmp/standin/tripwire.rpmbuild", strerror(errno));
-  fputs(STANDIN_RECIPE, f);
-  fclose(f);
+  {
+    // Closed before rpmbuild reads it.
+    OwnedFile f(fopen("/tmp/standin/tripwire.rpmbuild", "w"));
+    if (!f)
+      bbFail("Fatal error: Unable to write %s.", "/tmp/standin/tripwire.rpmbuild", strerror(errno));
+    fputs(STANDIN_RECIPE, f.get());
+  }
   bbRunChecked(
       "/usr/bin/rpmbuild -bb --quiet --define '_topdir /tmp/standin/top' "
       "/tmp/standin/tripwire.rpmbuild >/tmp/verify.out 2>&1",
@@ -62,17 +64,16 @@ static void provideTripwirePackage() {
 
 // The status of the last stanza of the status stanza file, or "".
 static std::string lastStanzaStatus() {
-  char* text = file2Buffer(STANZA_FILE);
+  OwnedText text(file2Buffer(STANZA_FILE));
   std::string status;
   const char* key = "Applied:";
-  for (const char* at = text ? strstr(text, key) : nullptr; at; at = strstr(at + 1, key)) {
+  for (const char* at = text ? strstr(text.get(), key) : nullptr; at; at = strstr(at + 1, key)) {
     const char* value = at + strlen(key);
     while (*value == ' ') ++value;
     const char* end = value;
     while (*end && *end != ' ' && *end != '\n') ++end;
     status.assign(value, static_cast<size_t>(end - value));
   }
-  free(text);
   return status;
 }
 
@@ -82,11 +83,11 @@ void verifyInSandbox() {
   std::string bundleName = build.output.substr(build.output.rfind('/') + 1);
   char cmd[MAINT_BUFF];
   std::string out = bbPath("temp.file");
-  bbCommand(cmd, "/bin/cp %s %s/vimage/%s >%s 2>&1", build.oldImage.c_str(), build.work.c_str(),
-            build.oldName.c_str(), out.c_str());
+  composeCommand(cmd, "/bin/cp %s %s/vimage/%s >%s 2>&1", build.oldImage.c_str(),
+                 build.work.c_str(), build.oldName.c_str(), out.c_str());
   bbRunChecked(cmd, "Copying the old image for the verification", out.c_str());
-  bbCommand(cmd, "/bin/cp %s/bundle.tar %s/vtmp/%s >%s 2>&1", build.work.c_str(),
-            build.work.c_str(), bundleName.c_str(), out.c_str());
+  composeCommand(cmd, "/bin/cp %s/bundle.tar %s/vtmp/%s >%s 2>&1", build.work.c_str(),
+                 build.work.c_str(), bundleName.c_str(), out.c_str());
   bbRunChecked(cmd, "Copying the bundle for the verification", out.c_str());
 
   std::vector<RootBind> binds;
@@ -98,24 +99,23 @@ void verifyInSandbox() {
   unlink(LOCK_FILE);
   provideTripwirePackage();
 
-  bbCommand(cmd, "%s -M /tmp/%s >/tmp/apply.out 2>&1", build.applyKestro.c_str(),
-            bundleName.c_str());
-  int rc = bbRun(cmd);
+  composeCommand(cmd, "%s -M /tmp/%s >/tmp/apply.out 2>&1", build.applyKestro.c_str(),
+                 bundleName.c_str());
+  int rc = runCommand(cmd);
   logOnly("", "Console of the verifying apply run:");
   tmpfileToLog("    ", "/tmp/apply.out");
-  char* console = file2Buffer("/tmp/apply.out");
-  const char* totals = console ? strstr(console, "Total files in image:") : nullptr;
+  OwnedText console(file2Buffer("/tmp/apply.out"));
+  const char* totals = console ? strstr(console.get(), "Total files in image:") : nullptr;
   long files = totals ? strtol(totals + strlen("Total files in image:"), nullptr, 10) : -1;
   const char* errorsAt = totals ? strstr(totals, "Total errors:") : nullptr;
   long errors = errorsAt ? strtol(errorsAt + strlen("Total errors:"), nullptr, 10) : -1;
-  free(console);
   std::string status = lastStanzaStatus();
 
   char a[32];
   char b[32];
   if (rc != 0 || status != "OK") {
     logOnly("", "Log of the verifying apply run:");
-    tmpfileToLog("    ", "/var/log/maint/kestro.log");
+    tmpfileToLog("    ", APPLY_LOG_FILE);
     snprintf(a, sizeof a, "%d", rc);
     bbFail(
         "Fatal error: The verifying apply run did not end OK (rc = %s, status \"%s\"). "

@@ -8,21 +8,25 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "bundle_builder.h"
 #include "maint.h"
+#include "owned.h"
 
 // './path' for a script line; the root is './'.
 static std::string quoted(const std::string& rel) { return "'./" + rel + "'"; }
 
-static FILE* openMember(const std::string& path) {
-  FILE* f = fopen(path.c_str(), "w");
+static OwnedFile openMember(const std::string& path) {
+  OwnedFile f(fopen(path.c_str(), "w"));
   if (!f) bbFail("Fatal error: Unable to write %s.", path.c_str(), strerror(errno));
   return f;
 }
 
-static void closeMember(FILE* f, const std::string& path, mode_t mode) {
-  if (fclose(f) != 0 || chmod(path.c_str(), mode) != 0) {
+// Closes the member here, not at the end of the holder's scope: a write
+// error that only shows when the buffer is flushed must still fail the build.
+static void closeMember(OwnedFile f, const std::string& path, mode_t mode) {
+  if (fclose(f.release()) != 0 || chmod(path.c_str(), mode) != 0) {
     bbFail("Fatal error: Unable to write %s.", path.c_str(), strerror(errno));
   }
 }
@@ -36,56 +40,57 @@ static bool parentRemoved(const std::set<std::string>& remove, const std::string
 }
 
 static void writeRemovals(const ChangePlan& plan, const std::string& path) {
-  FILE* f = openMember(path);
+  OwnedFile f = openMember(path);
   fputs(
       "#!/bin/bash\n"
       "# Removes the files and directories that the new image no longer has and\n"
       "# those the payload replaces; runs in the new image's root.\n",
-      f);
+      f.get());
   for (const std::string& rel : plan.remove) {
-    if (!parentRemoved(plan.remove, rel)) fprintf(f, "rm -rf -- %s\n", quoted(rel).c_str());
+    if (!parentRemoved(plan.remove, rel)) fprintf(f.get(), "rm -rf -- %s\n", quoted(rel).c_str());
   }
-  closeMember(f, path, 0755);
+  closeMember(std::move(f), path, 0755);
 }
 
 // chown before chmod: chown clears the set-id bits that chmod then sets.
 static void writeFixes(const ChangePlan& plan, const Tree& newTree, const std::string& path) {
-  FILE* f = openMember(path);
+  OwnedFile f = openMember(path);
   fputs(
       "#!/bin/bash\n"
       "# Sets owners, groups and modes to those of the wanted tree; runs in the new\n"
       "# image's root.  Symbolic links are changed themselves, never followed.\n",
-      f);
+      f.get());
   for (const std::string& rel : plan.fix) {
     const TreeEntry& e = newTree.at(rel);
-    fprintf(f, "chown -h %u:%u -- %s\n", static_cast<unsigned>(e.uid), static_cast<unsigned>(e.gid),
-            quoted(rel).c_str());
+    fprintf(f.get(), "chown -h %u:%u -- %s\n", static_cast<unsigned>(e.uid),
+            static_cast<unsigned>(e.gid), quoted(rel).c_str());
     if (!S_ISLNK(e.mode)) {
-      fprintf(f, "chmod %04o -- %s\n", static_cast<unsigned>(e.mode & 07777), quoted(rel).c_str());
+      fprintf(f.get(), "chmod %04o -- %s\n", static_cast<unsigned>(e.mode & 07777),
+              quoted(rel).c_str());
     }
   }
-  closeMember(f, path, 0755);
+  closeMember(std::move(f), path, 0755);
 }
 
 static void writeMaintData(const std::string& path) {
-  FILE* f = openMember(path);
-  fprintf(f, "oldImageName=%s\n", build.oldName.c_str());
-  fprintf(f, "oldImageMD5=%s\n", build.oldMD5.c_str());
-  fprintf(f, "newImageName=%s\n", build.newName.c_str());
-  fprintf(f, "newImageSize=%s\n", build.size.c_str());
-  fprintf(f, "newImageFStype=%s\n", build.fstype.c_str());
-  fprintf(f, "newImageInodes=%s\n", build.inodes.c_str());
-  closeMember(f, path, 0644);
+  OwnedFile f = openMember(path);
+  fprintf(f.get(), "oldImageName=%s\n", build.oldName.c_str());
+  fprintf(f.get(), "oldImageMD5=%s\n", build.oldMD5.c_str());
+  fprintf(f.get(), "newImageName=%s\n", build.newName.c_str());
+  fprintf(f.get(), "newImageSize=%s\n", build.size.c_str());
+  fprintf(f.get(), "newImageFStype=%s\n", build.fstype.c_str());
+  fprintf(f.get(), "newImageInodes=%s\n", build.inodes.c_str());
+  closeMember(std::move(f), path, 0644);
 }
 
 // The payload list, one NUL-terminated name a member, directories first.
 static void writePayloadList(const ChangePlan& plan, const std::string& path) {
-  FILE* f = openMember(path);
+  OwnedFile f = openMember(path);
   for (const std::string& rel : payloadOrder(plan.payload)) {
-    fputs(rel.c_str(), f);
-    fputc('\0', f);
+    fputs(rel.c_str(), f.get());
+    fputc('\0', f.get());
   }
-  closeMember(f, path, 0600);
+  closeMember(std::move(f), path, 0600);
 }
 
 void writeBundleFiles(const ChangePlan& plan, const Tree& newTree) {
@@ -109,9 +114,10 @@ void writeBundleFiles(const ChangePlan& plan, const Tree& newTree) {
 
   char cmd[MAINT_BUFF];
   std::string out = bbPath("temp.file");
-  bbCommand(cmd,
-            "/bin/tar --numeric-owner -cjpf %s -C %s --no-recursion --null "
-            "--verbatim-files-from -T %s >%s 2>&1",
-            bbPath("maint.tar.bz2").c_str(), bbPath("wanted").c_str(), list.c_str(), out.c_str());
+  composeCommand(cmd,
+                 "/bin/tar --numeric-owner -cjpf %s -C %s --no-recursion --null "
+                 "--verbatim-files-from -T %s >%s 2>&1",
+                 bbPath("maint.tar.bz2").c_str(), bbPath("wanted").c_str(), list.c_str(),
+                 out.c_str());
   bbRunChecked(cmd, "Packing the payload", out.c_str());
 }

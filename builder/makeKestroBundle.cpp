@@ -8,18 +8,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
 #include "bundle_builder.h"
 #include "bundle_data.h"
 #include "maint.h"
+#include "owned.h"
 
 BuildRun build;
 bool bbInChild = false;
 
-static const std::string LOG_FILE = std::string(LOG_DIR) + "/makeKestroBundle.log";
 static time_t startTime = 0;
 
 std::string bbPath(const char* name) { return build.work + "/" + name; }
@@ -29,7 +28,8 @@ std::string bbPath(const char* name) { return build.work + "/" + name; }
 static void removeWorkDir() {
   if (build.work.empty()) return;
   char cmd[MAINT_BUFF];
-  if (formatText(cmd, sizeof cmd, "/bin/rm -rf %s", build.work.c_str())) runShell(cmd);
+  // Composed without the refusal handler: this runs inside the failure ending.
+  if (formatText(cmd, sizeof cmd, "/bin/rm -rf %s", build.work.c_str())) runCommand(cmd, LOG_NOT);
   build.work.clear();
 }
 
@@ -51,23 +51,14 @@ void bbFailWithOutput(const char* output, const char* fmtstr, const char* arg1, 
   bbFail(fmtstr, arg1, arg2);
 }
 
-void bbCommand(char* buff, const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  int n = vsnprintf(buff, MAINT_BUFF, fmt, ap);
-  va_end(ap);
-  if (n >= 0 && n < MAINT_BUFF) return;
-  logOnly("    ", buff);
+// A command line that would not fit ends the build; the cut text is logged.
+static void refuseCommand(const char* cut) {
+  logOnly("    ", cut);
   bbFail("Fatal error: A command line would be longer than %s characters. Exiting.", "299");
 }
 
-int bbRun(const char* cmd) {
-  logOnly(">>", cmd);
-  return runShell(cmd);
-}
-
 void bbRunChecked(const char* cmd, const char* what, const char* output) {
-  int rc = bbRun(cmd);
+  int rc = runCommand(cmd);
   if (rc == 0) {
     if (output) tmpfileToLog("    ", output);
     return;
@@ -246,39 +237,34 @@ static void readOldImage() {
   std::string raw = bbPath("old.img");
   std::string out = bbPath("temp.file");
   if (build.gzipped) {
-    bbCommand(cmd, "/usr/bin/gunzip -c %s 2>%s > %s", build.oldImage.c_str(), out.c_str(),
-              raw.c_str());
+    composeCommand(cmd, "/usr/bin/gunzip -c %s 2>%s > %s", build.oldImage.c_str(), out.c_str(),
+                   raw.c_str());
     bbRunChecked(cmd, "Uncompressing the old image", out.c_str());
   } else {
     // An empty file for the old image to be bound on inside the private root.
-    FILE* f = fopen(raw.c_str(), "w");
-    if (f) fclose(f);
+    OwnedFile created(fopen(raw.c_str(), "w"));
   }
   const char* image = build.gzipped ? raw.c_str() : build.oldImage.c_str();
   // backtics sends standard error to the console: the pipes keep the
   // commands' own messages out of it.
-  bbCommand(cmd, "/usr/bin/md5sum %s 2>/dev/null | /bin/cat", build.oldImage.c_str());
-  char* sum = backtics(cmd);
-  char* end = strchr(sum, ' ');
+  composeCommand(cmd, "/usr/bin/md5sum %s 2>/dev/null | /bin/cat", build.oldImage.c_str());
+  OwnedText sum(backtics(cmd));
+  char* end = strchr(sum.get(), ' ');
   if (end) *end = '\0';
-  if (backticsRC != 0 || strlen(sum) != 32) {
-    free(sum);
+  if (backticsRC != 0 || strlen(sum.get()) != 32) {
     bbFail("Fatal error: The checksum of %s cannot be computed. Exiting.", build.oldImage.c_str());
   }
-  build.oldMD5 = sum;
-  free(sum);
-  bbCommand(cmd, "/sbin/dumpe2fs -h %s 2>/dev/null | /bin/cat", image);
-  char* facts = backtics(cmd);
-  const char* count = strstr(facts, "Inode count:");
-  bool journal = strstr(facts, "has_journal") != nullptr;
+  build.oldMD5 = sum.get();
+  composeCommand(cmd, "/sbin/dumpe2fs -h %s 2>/dev/null | /bin/cat", image);
+  OwnedText facts(backtics(cmd));
+  const char* count = strstr(facts.get(), "Inode count:");
+  bool journal = strstr(facts.get(), "has_journal") != nullptr;
   if (!count) {
-    free(facts);
     bbFail("Fatal error: Old image %s is not an ext2 or ext3 filesystem image. Exiting.",
            build.oldImage.c_str());
   }
   char inodes[32];
   snprintf(inodes, sizeof inodes, "%ld", strtol(count + strlen("Inode count:"), nullptr, 10));
-  free(facts);
   if (build.inodes.empty()) build.inodes = inodes;
   if (build.fstype.empty()) build.fstype = journal ? "ext3" : "ext2";
   if (build.size.empty()) {
@@ -301,9 +287,8 @@ static void readOldImage() {
 
 // The number of objects the build step's check of the built image found.
 static void readObjectCount() {
-  char* text = file2Buffer(bbPath("objects").c_str());
-  bbExpectedObjects = text ? strtol(text, nullptr, 10) : -1;
-  free(text);
+  OwnedText text(file2Buffer(bbPath("objects").c_str()));
+  bbExpectedObjects = text ? strtol(text.get(), nullptr, 10) : -1;
   if (bbExpectedObjects <= 0) bbFail("Fatal error: The build step left no object count.");
 }
 
@@ -312,15 +297,15 @@ static void packBundle() {
   methodTrace trace("packBundle");
   char cmd[MAINT_BUFF];
   std::string out = bbPath("temp.file");
-  bbCommand(cmd,
-            "/bin/tar --numeric-owner -cjf %s/control.tar.bz2 -C %s/control maint_cmd_bash1 "
-            "maint_cmd_bash2 maintData tw.maint_db >%s 2>&1",
-            build.work.c_str(), build.work.c_str(), out.c_str());
+  composeCommand(cmd,
+                 "/bin/tar --numeric-owner -cjf %s/control.tar.bz2 -C %s/control maint_cmd_bash1 "
+                 "maint_cmd_bash2 maintData tw.maint_db >%s 2>&1",
+                 build.work.c_str(), build.work.c_str(), out.c_str());
   bbRunChecked(cmd, "Packing control.tar.bz2", out.c_str());
-  bbCommand(cmd,
-            "/bin/tar --numeric-owner -cf %s/bundle.tar -C %s control.tar.bz2 "
-            "maint.tar.bz2 >%s 2>&1",
-            build.work.c_str(), build.work.c_str(), out.c_str());
+  composeCommand(cmd,
+                 "/bin/tar --numeric-owner -cf %s/bundle.tar -C %s control.tar.bz2 "
+                 "maint.tar.bz2 >%s 2>&1",
+                 build.work.c_str(), build.work.c_str(), out.c_str());
   bbRunChecked(cmd, "Packing the bundle", out.c_str());
 }
 
@@ -331,8 +316,8 @@ static void placeBundle() {
   char cmd[MAINT_BUFF];
   std::string part = build.output + ".part";
   std::string out = bbPath("temp.file");
-  bbCommand(cmd, "/bin/cp %s/bundle.tar %s >%s 2>&1", build.work.c_str(), part.c_str(),
-            out.c_str());
+  composeCommand(cmd, "/bin/cp %s/bundle.tar %s >%s 2>&1", build.work.c_str(), part.c_str(),
+                 out.c_str());
   bbRunChecked(cmd, "Writing the bundle", out.c_str());
   if (rename(part.c_str(), build.output.c_str()) != 0) {
     unlink(part.c_str());
@@ -342,9 +327,10 @@ static void placeBundle() {
 
 int main(int argc, char** argv) {
   setupForTranslation("applyKestro");  // the product's one message catalogue
+  setCommandHandlers(refuseCommand, nullptr);
   startTime = time(nullptr);
   mkdir(MAINT_ROOT, 0755);
-  logFileName(LOG_FILE.c_str());
+  logFileName(BUILDER_LOG_FILE);
   methodTrace trace("main");
   getMaintLock(LOCK_FILE, "makeKestroBundle");
   if (geteuid() != 0) {
