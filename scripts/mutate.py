@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-# mutate.py SEED - the sample for scripts/mutants.sh: every single-line
+# mutate.py SEED - the sample for scripts/mutation.sh: every single-line
 # mutant of the product's sources, and a fixed draw of them as TSV.
 import random, re, sys
 from pathlib import Path

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# mutants.sh - planted faults (mutants) in the product; a fixed sample must be
+# mutation.sh - planted faults (mutants) in the product; a fixed sample must be
 # caught at least as often after the tests are rewritten.
-#   bash scripts/mutants.sh sample [SEED] > tests/mutants/sample.tsv
+#   bash scripts/mutation.sh sample [SEED] > tests/mutants/sample.tsv
 #     ~24 mutants of deltamaint/, 18 of apply/, 18 of builder/ (SEED 1 if none)
-#   bash scripts/mutants.sh run tests/mutants/sample.tsv [IDS...]
+#   bash scripts/mutation.sh run tests/mutants/sample.tsv [IDS...]
 #     as root: builds a copy of this checkout in build-mutants.* inside it (not
 #     in /var/tmp: the builder's tests count mounts there as leftovers); if the
 #     unmutated build passes, plants each mutant (or IDS), rebuilds, runs the
@@ -20,7 +20,7 @@ BUILDER_NAMES=${MUT_BUILDER_NAMES:-MakeKestroBundle|BundleBuilder}
 BUILDER_LABEL=${MUT_BUILDER_LABEL:-}   # if set, builder tests must carry it too
 RESULTS=${MUT_RESULTS:-/var/tmp/mutants-$(date +%Y%m%d-%H%M%S).tsv}
 repo=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
-die() { echo "mutants.sh: $*" >&2; exit 1; }
+die() { echo "mutation.sh: $*" >&2; exit 1; }
 
 # ctest LABEL TIMEOUT [SELECTION...] in its own session, out of reach of
 # the terminal's interrupt; prints the first failing test.
@@ -89,6 +89,6 @@ run() {  # SAMPLE [IDS...]
 
 case "${1:-}" in
     sample) cd "$repo" && python3 scripts/mutate.py "${2:-1}" ;;
-    run) [ $# -ge 2 ] || die "usage: mutants.sh run SAMPLE.tsv [IDS...]"; run "$(readlink -f "$2")" "${@:3}" ;;
+    run) [ $# -ge 2 ] || die "usage: mutation.sh run SAMPLE.tsv [IDS...]"; run "$(readlink -f "$2")" "${@:3}" ;;
     *) sed -n '2,/^set -e/{/^#/s/^# \{0,1\}//p}' "$0"; exit 2 ;;
 esac
