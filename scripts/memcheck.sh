@@ -96,7 +96,7 @@ valgrind=(valgrind --leak-check=full --errors-for-leak-kinds=definite,indirect
           --error-exitcode=99 --child-silent-after-fork=yes)
 
 status=0
-"${valgrind[@]}" --log-file="$reports/unit_tests.log" "$plain_build/tests/unit_tests" \
+"${valgrind[@]}" --log-file="$reports/unit_tests.log" "$plain_build/tests/unit/unit_tests" \
     >"$reports/unit_tests.out" 2>&1 || status=$?
 if [ "$status" != 0 ]; then
     echo "FAIL: unit tests under valgrind (status $status); see $reports/unit_tests.log" >&2
