@@ -220,6 +220,7 @@ small_image_dir() {
     mkdir /tmp/keep && mv /tftpboot/image/* /tmp/keep/ &&
         mount -t tmpfs -o "size=$1" tmpfs /tftpboot/image && mv /tmp/keep/* /tftpboot/image/
 }
+as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
 wait_for() { local i; for i in $(seq 600); do "$@" && return 0; sleep 0.1; done; return 1; }
 # hold PROGRAM TEXT: the first process of PROGRAM with TEXT in its
 # arguments will stop at its first open (tests/e2e/gate.cpp); held waits

@@ -76,13 +76,13 @@ static void replace(std::string& text, const std::string& from, const std::strin
 
 Outcome Root::apply(const std::string& args, const std::string& before, const std::string& after,
                     const std::string& during) {
-  Outcome o = run("mkdir -p /share/out /tftpboot/image\n" + before +
-                  "\ncd /root\n${DM_TOOL_WRAPPER:-} \"$TOOL\" " + args +
+  Outcome o = run("mkdir -p /share/out /tftpboot/image; cd /root\n" + before +
+                  "\nsetsid ${RUN:-} ${DM_TOOL_WRAPPER:-} \"$TOOL\" " + args +
                   " </dev/null >/share/out/console 2>/share/out/errors & tool=$!\n" + during +
                   "\nwait $tool; echo $? >/share/out/status; echo $tool >/share/out/pid\n"
-                  "cd /share; { " + after + "\n} >/share/out/after 2>&1; cd /share\n"
+                  "cd /share; { :; " + after + "\n} >/share/out/after 2>&1; cd /share\n"
                   "cp /var/log/maint/kestro.log out/log; cp /var/maint/clientinstall.bundles "
-                  "out/stanzas\n{ [ -d /tmp/maint_zor ] && echo \"zor[$(ls -A /tmp/maint_zor)]\"; "
+                  "out/stanzas\n{ [ -d /tmp/maint_zor ] && echo \"zor($(ls -A /tmp/maint_zor))\"; "
                   "ls -A /tftpboot/image; } | xargs >out/left\nexit 0");
   EXPECT_EQ(0, o.status) << o;
   std::string pid = read("out/pid");

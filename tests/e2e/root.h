@@ -25,7 +25,7 @@ struct Outcome {
                            // W for its working directory, P for its pid
   std::string stanza;      // the last stanza's header and status word, "|"
                            // between them; "" without a stanza file
-  std::string left;        // "zor[...]" when /tmp/maint_zor is there, then
+  std::string left;        // "zor(...]" when /tmp/maint_zor is there, then
                            // the names in /tftpboot/image
   std::string after;       // what the `after` script printed
 };
@@ -40,8 +40,10 @@ class Root {
   Root& operator=(const Root&) = delete;
 
   Outcome run(const std::string& script, int seconds = 300);
-  // applyKestro ARGS, started from /root in the background ($tool): `before`
-  // runs first, `during` while it runs, `after` once it has ended.
+  // applyKestro ARGS in the background ($tool), in its own process group:
+  // `before` runs first in /root (it may cd elsewhere, and set RUN to a
+  // command that runs the tool), `during` while it runs, `after` once it
+  // has ended.
   Outcome apply(const std::string& args, const std::string& before = "",
                 const std::string& after = "", const std::string& during = "");
   std::string read(const std::string& rel) const;  // file of the share

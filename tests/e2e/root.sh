@@ -26,7 +26,9 @@ build=${DM_BINARY_DIR:-$src/build}
 
 standin() {
     local cache=$build/fixtures/rpm pkg=tripwire-$1-2.noarch.rpm top
-    mkdir -p "$cache" && exec 9>>"$cache/.lock" && flock 9 || return 1
+    mkdir -p "$cache" || return 1
+    exec 9>>"$cache/.lock"
+    flock 9
     if [ ! -s "$cache/$pkg" ]; then
         top=$(mktemp -d)
         printf '%s\n' 'Name: tripwire' "Version: $1" 'Release: 2' 'Summary: tripwire stand-in' \
@@ -35,6 +37,7 @@ standin() {
             cp "$top/RPMS/noarch/$pkg" "$cache/$pkg" || { cat "$top/log" >&2; return 1; }
         rm -rf "$top"
     fi
+    exec 9>&-
     rpm -i --justdb --nodeps "$cache/$pkg" 2>/dev/null
 }
 
