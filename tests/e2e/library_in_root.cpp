@@ -1,8 +1,7 @@
 // Library operations on the tool's fixed paths (/tmp/maint_zor, the capture
-// file, /etc/inittab) or with the platform's real commands (ls, df, ps, rpm,
-// loop mounts, twadmin, tripwire, twprint) that no run of the commands
-// reaches: this program runs as a whole inside a throwaway root
-// (tests/e2e/root.sh) with the rpm stand-in tripwire-2.3.1.
+// file, /etc/inittab) or with the platform's real commands (ls, df, ps, loop
+// mounts, twadmin, tripwire, twprint) that no run of the commands reaches:
+// this program runs as a whole inside a throwaway root (tests/e2e/root.sh).
 #include <sys/stat.h>
 #include <unistd.h>
 
