@@ -5,7 +5,7 @@
 # contents of 500, adds 500 and fixes the owner and mode of 200, with a
 # checker database of the tree the run produces. Sourced by
 # sandbox-apply.sh (inside the sandbox); uses the fixture helpers of
-# tests/fixtures/lib.sh (loop mounts undone at exit, fx_make_fs, fx_run).
+# tests/e2e/fixtures.sh (loop mounts undone at exit, fx_make_fs, fx_run).
 #
 # The old tree: 16 directories t00..t15 of 16 directories s00..s15 of 40
 # files f00..f39 (every directory stays within one 1 KB block, so the

@@ -3,7 +3,7 @@
 # measurement programs, makes the realistic inputs, measures, and prints the
 # table (also written to OUTDIR/table.md). Takes 15 to 30 minutes on two
 # cores; not part of the test run. Runs as root: everything that needs the
-# tool's fixed paths or loop mounts runs inside tests/sandbox/sandbox.sh, so
+# tool's fixed paths or loop mounts runs inside tests/e2e/root.sh, so
 # the host keeps no mount, loop device or file in those paths.
 #
 #   bash bench/run.sh [--build DIR] [--pairs N] [--runs N] [--objects "N..."]
@@ -60,11 +60,10 @@ mkdir -p "$out"
 } >"$out/machine.txt"
 
 sandbox() {
-    DM_BINARY_DIR=$build bash "$src/tests/sandbox/sandbox.sh" --rpm-tripwire 2.3.1 \
-        --share "$out" --bind "$build" --timeout 7200 -- "$@"
-    if [ -s "$out/.sandbox-leaks" ]; then
-        echo "the sandbox reported leaks:" >&2
-        cat "$out/.sandbox-leaks" >&2
+    DM_BINARY_DIR=$build bash "$src/tests/e2e/root.sh" -r 2.3.1 -t 7200 "$out" "$@"
+    if [ -s "$out/.leaks" ]; then
+        echo "the throwaway root reported leaks:" >&2
+        cat "$out/.leaks" >&2
         exit 1
     fi
 }

@@ -15,8 +15,8 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$(readlink -f "${BASH_SOURCE[0]}")")" && pwd)
 FX_PROG=sandbox-reports.sh
-# shellcheck source=../tests/fixtures/lib.sh
-. "$here/../tests/fixtures/lib.sh"
+# shellcheck source=../tests/e2e/fixtures.sh
+. "$here/../tests/e2e/fixtures.sh"
 fx_init
 
 out=$1

@@ -15,19 +15,17 @@ trap 'rm -rf "$share"' EXIT
 
 cat >"$share/demo.sh" <<'DEMO'
 set -euo pipefail
-fixtures=$DM_SOURCE_DIR/tests/fixtures
+echo "== making the demo old image and its bundle (tests/e2e/fixtures.sh)"
+bash "$DM_SOURCE_DIR/tests/e2e/fixtures.sh" /tmp/demo
 mkdir -p /tftpboot/image /var/maint/downloads
-echo "== making the demo old image /tftpboot/image/pos-2.1-20060105.gz"
-"$fixtures/make-old-image.sh" --fstype ext3 --gzip /tftpboot/image/pos-2.1-20060105.gz
-echo "== making the demo bundle /var/maint/downloads/pos-2.2.tar"
-"$fixtures/make-bundle.sh" --old /tftpboot/image/pos-2.1-20060105.gz \
-    --new-name pos-2.2-20060301.gz --out /var/maint/downloads/pos-2.2.tar
+cp /tmp/demo/gz/pos-2.1-20060105.gz /tftpboot/image/
+cp /tmp/demo/gz/b.tar /var/maint/downloads/pos-2.2.tar
 tar -tvf /var/maint/downloads/pos-2.2.tar
 echo
 echo "== running: applyKestro -M pos-2.2"
 cd /root
 status=0
-"$DM_APPLYKESTRO" -M pos-2.2 </dev/null || status=$?
+"$DM_BINARY_DIR/applyKestro" -M pos-2.2 </dev/null || status=$?
 echo "== exit status: $status"
 echo
 echo "== /var/log/maint/kestro.log"
@@ -47,5 +45,4 @@ exit "$status"
 DEMO
 
 DM_BINARY_DIR=$(pwd)/build DM_APPLYKESTRO=$(pwd)/build/applyKestro \
-    bash tests/sandbox/sandbox.sh --rpm-tripwire 2.3.1 --share "$share" \
-    -- bash /share/demo.sh
+    bash tests/e2e/root.sh -r 2.3.1 "$share" bash /share/demo.sh

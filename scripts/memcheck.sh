@@ -35,8 +35,8 @@ esac
 command -v valgrind >/dev/null || { echo "scripts/memcheck.sh: valgrind is not installed" >&2; exit 1; }
 
 # The apply runs of the CI set, by test name.
-apply_runs='ApplyRuns\.PlainExt2Image|ApplyRuns\.GzippedExt3Image|ApplyRuns\.MissingControlFiles'
-ci_set="^(library_in_sandbox|$apply_runs)\$"
+apply_runs='e2e_fixtures|E2E\.PlainExt2Image|E2E\.GzippedExt3Image|Apply/Rows\.Run/NoMaintData'
+ci_set="^(library_in_root|$apply_runs)\$"
 failed=0
 
 # Runs ctest in the ASan build with the given selection; fails on a failed
@@ -109,7 +109,7 @@ grep -h 'ERROR SUMMARY' "$reports/unit_tests.log" | sed 's/^==[0-9]*== /   unit 
 # directory is bound into the sandbox, so the report lands here.
 status=0
 DM_TOOL_WRAPPER="${valgrind[*]} --log-file=$reports/apply-%p.log" \
-    "$plain_build/tests/e2e_tests" --gtest_filter=ApplyRuns.PlainExt2Image \
+    "$plain_build/tests/e2e_tests" --gtest_filter=E2E.PlainExt2Image \
     >"$reports/apply.out" 2>&1 || status=$?
 if [ "$status" != 0 ] || ! grep -q '^\[  PASSED  \] 1 test' "$reports/apply.out"; then
     echo "FAIL: the apply run under valgrind (status $status); see $reports/" >&2

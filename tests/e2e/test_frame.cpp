@@ -1,269 +1,123 @@
-// End-to-end tests of the run's frame: usage, options, bundle resolution,
-// the argument-count rule, the root check, tracing and the rotation stanza.
-#include <gtest/gtest.h>
+// The run's frame, one run per row: the command line (usage, options, the
+// argument-count rule), how a bundle name is resolved, the root check; then
+// tracing, the rotation stanza and the package record.
+#include "root.h"
 
-#include <algorithm>
-#include <string>
-#include <vector>
+namespace {
 
-#include "sandbox.h"
-#include "tool_run.h"
+struct Row {
+  const char* name;
+  const char* args;
+  const char* before;   // in /root; may cd elsewhere and set RUN
+  int status;
+  const char* console;  // glob
+  const char* log;      // glob of the records
+  const char* stanza;   // glob
+  const char* left;     // glob
+};
 
-using Lines = std::vector<std::string>;
+#define S "\nStarting apply phase for client POS image maintenance."
+#define D "########################################################################\n"
+#define USAGE "applyKestro accepts one command line parameter.\nSpecify the name of the maintenance bundle to be processed.\n"
+#define LINE "*T Command line issued:\nT     *\nT Error locating executable: applyKestro\n"
+#define HELP(args) {"Help" #args, args, "", 1, S "\n \n" USAGE, LINE, "", "*"}
+#define NOWHERE "mkdir -p /start/here /var/maint/downloads; cd /start/here"
+#define STANZA(path) path " {|   Applied:   Failed"
+#define MISSING(path) S "\nFatal error: Maintenance bundle " path " does not exist.\n\n\n"
+#define NOROOT "mkdir -p /var/maint /var/log/maint && : >/var/log/maint/kestro.log && touch " \
+  "/var/maint/kestro.lock && chmod 666 /var/maint/kestro.lock; RUN='setpriv --reuid=65534 --regid=65534 --clear-groups'"
+#define NOLOG "Fatal Error: Could not open maintenance logfile /var/log/maint/kestro.log. Permission denied.\n\n"
 
-static const std::string START = "\nStarting apply phase for client POS image maintenance.";
-static const std::string USAGE =
-    "applyKestro accepts one command line parameter.\n"
-    "Specify the name of the maintenance bundle to be processed.\n";
+const Row ROWS[] = {
+    {"Help", "-h", "", 1, S "\n \n" USAGE, LINE, "", "*"},
+    {"HelpLong", "--help", "", 1, S "\n \n" USAGE, LINE, "", "*"},
+    {"HelpPrefix", "-hello", "", 1, S "\n \n" USAGE, LINE, "", "*"},
+    {"HelpAmongNames", "a.tar -h b.tar", "", 1, S "\n \n" USAGE, LINE, "", "*"},
+    {"HelpWithSeverities", "-M --help", "", 1, S "\n  \nI" USAGE "*", LINE, "", "*"},
+    {"InvalidOptions", "-x -y b.tar", "", 1, S "\nInvalid option: -x\n \nInvalid option: -y\n \n\n\n",
+     LINE "T Invalid option: -x\nT Invalid option: -y\n" D, "", "*"},
+    {"InvalidOptionsWithSeverities", "- --verbose -M", "", 1,
+     S "\nEInvalid option: -\n  \nEInvalid option: --verbose\n  \n\n\n", "*", "", "*"},
+    {"TwoNames", "-x a.tar b.tar -x", "", 1,
+     S "\nOnly one maintenance bundle may be specified on the command line.\na.tar and b.tar both appear to be "
+       "bundle names.\n \n \n" USAGE,
+     LINE "T Only one maintenance bundle may be specified on the command line.\nT a.tar and b.tar both appear "
+          "to be bundle names.\n", "", "*"},
+    {"NoName", "-M", "", 1, S "\nEMaintenance bundle name must be specified on the command line. Exiting.\n\n\n\n",
+     LINE "T Maintenance bundle name must be specified on the command line. Exiting.\n" D, "",
+     "zor(maintP) zor_image\n"},
+    {"NotFound", "b", NOWHERE, 1, MISSING("/var/maint/downloads/b.tar"),
+     LINE "T Fatal error: Maintenance bundle /var/maint/downloads/b.tar does not exist.\n" D,
+     STANZA("/var/maint/downloads/b.tar"), "*"},
+    {"InTheDownloads", "-M b", NOWHERE "; touch /var/maint/downloads/b.tar", 1, "*", "*",
+     STANZA("/var/maint/downloads/b.tar"), "*"},
+    {"StartDirectoryFirst", "b", NOWHERE "; touch /var/maint/downloads/b.tar b.tar", 1, "*", "*",
+     STANZA("/start/here/b.tar"), "*"},
+    {"DotSlashInTheStartDirectory", "./b.tar", NOWHERE "; touch b.tar", 1, "*", "*", STANZA("/start/here/b.tar"), "*"},
+    {"DotSlashKeptForTheDownloads", "./b.tar", NOWHERE, 1, "*", "*", STANZA("/var/maint/downloads/./b.tar"), "*"},
+    {"RelativeToTheWorkingDirectory", "../../../var/x/b.tar",
+     "mkdir -p /a/b/c/d/e /var/x && touch /var/x/b.tar && cd /a/b/c/d/e", 1, "*", "*",
+     STANZA("../../../var/x/b.tar"), "*"},
+    {"AbsoluteNameOnly", "/var/y", "mkdir -p /var/maint/downloads/var/y.tar /var/y.tar", 1,
+     MISSING("/var/y.tar"), "*", STANZA("/var/y.tar"), "*"},
+    {"NinetyNineArguments", "$(printf ' -q%.0s' $(seq 99))", "", 1,
+     S "\nWFatal error: Maintenance bundle /tmp/javagz.tar does not exist.\n\n\n",
+     "*\nT     applyKestro -M /tmp/javagz.tar \n*", STANZA("/tmp/javagz.tar"), "*"},
+    {"NinetyEightArguments", "$(printf ' -q%.0s' $(seq 98))", "", 1, S "\nInvalid option: -q\n \n*\n\n", "*", "", "*"},
+    {"NotRootWithoutLog", "-M b.tar", NOROOT, 1,
+     NOLOG "This application must be run with root authority. Exiting.\n" NOLOG "\n\n", "", "", ""},
+    {"NotRoot", "b.tar", NOROOT "; chmod 666 /var/log/maint/kestro.log", 1,
+     "This application must be run with root authority. Exiting.\n\n\n",
+     "\nT This application must be run with root authority. Exiting.\n" D, "", "*"},
+};
 
-// The log records of a run that ended in the command line, after the
-// start message and the command line itself.
-static Lines afterCommandLine(const ToolRun& run) {
-  Lines log = lastRunLog(run.log);
-  auto at = std::find(log.begin(), log.end(), "T Command line issued:");
-  if (at == log.end() || at + 3 > log.end()) return {};
-  return Lines(at + 3, log.end());  // skip the args record and the package record
+void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
+
+class Frame : public E2E, public testing::WithParamInterface<Row> {};
+
+TEST_P(Frame, Run) {
+  const Row& r = GetParam();
+  Outcome o = root.apply(r.args, r.before);
+  EXPECT_EQ(r.status, o.tool) << o;
+  EXPECT_GLOB(r.console, o.console);
+  EXPECT_GLOB(r.log, r.name == std::string("NotRoot") ? stamped(o.log) : o.records);
+  EXPECT_GLOB(r.stanza, o.stanza);
+  EXPECT_GLOB(r.left, o.left);
+  EXPECT_EQ("", o.leaks);
 }
 
-TEST(Frame, HelpShowsTheUsageOnTheConsoleOnly) {
-  REQUIRE_SANDBOX();
-  Sandbox sb;
-  for (const char* args : {"-h", "--help", "-hello", "a.tar -h b.tar"}) {
-    ToolRun run = runTool(sb, args);
-    EXPECT_EQ(1, run.status) << args;
-    EXPECT_EQ(START + "\n \n" + USAGE, run.console) << args;
-    EXPECT_EQ(Lines{}, afterCommandLine(run)) << args;
-    EXPECT_FALSE(run.stanzaFile) << args;
-  }
-  ToolRun run = runTool(sb, "-M --help");
-  EXPECT_EQ(START + "\n  \nIapplyKestro accepts one command line parameter.\n"
-                    "ISpecify the name of the maintenance bundle to be processed.\n",
-            run.console);
+INSTANTIATE_TEST_SUITE_P(CommandLine, Frame, testing::ValuesIn(ROWS),
+                         [](const testing::TestParamInfo<Row>& i) { return i.param.name; });
+
+TEST_F(E2E, TracingWritesScopes) {
+  Outcome o = root.apply("-h", "RUN='env ZOR_MTRACE='", "cp /var/log/maint/kestro.log traced\n"
+                         "rm /var/log/maint/kestro.log; \"$TOOL\" -h >/dev/null");
+  std::string open = "T     " + std::string(61, '>') + "\n", close = "T     " + std::string(61, '<') + "\n";
+  std::string log = stamped(root.read("traced"));
+  EXPECT_GLOB(" \n" + open + "T ->>main\n*T    ->>setupLogrotate\n*T       ->>backtics\n"
+              "*T <<-main\n*T ->>authorize\n*T <<-authorize\n*T ->>logRPMLevel\n*T ->>parseCommandLine\n"
+              "*T    ->>help\n*", log);
+  EXPECT_EQ(std::string::npos, log.find("->>setupForTranslation"));
+  int opened = 0, closed = 0;
+  for (size_t at = 0; (at = log.find(open, at)) != std::string::npos; ++at) ++opened;
+  for (size_t at = 0; (at = log.find(close, at)) != std::string::npos; ++at) ++closed;
+  EXPECT_EQ(opened, closed + 1);  // help ends the process inside parseCommandLine
+  EXPECT_EQ(std::string::npos, o.log.find("->>"));  // untraced
 }
 
-TEST(Frame, InvalidOptionsAreEachReported) {
-  REQUIRE_SANDBOX();
-  Sandbox sb;
-  ToolRun run = runTool(sb, "-x -y b.tar");
-  EXPECT_EQ(1, run.status);
-  EXPECT_EQ(START + "\nInvalid option: -x\n \nInvalid option: -y\n \n\n\n", run.console);
-  EXPECT_EQ((Lines{"T Invalid option: -x", "T Invalid option: -y", DELIMITER}),
-            afterCommandLine(run));
-  EXPECT_FALSE(run.stanzaFile);
-
-  run = runTool(sb, "- --verbose -M");
-  EXPECT_EQ(START + "\nEInvalid option: -\n  \nEInvalid option: --verbose\n  \n\n\n",
-            run.console);
+TEST_F(E2E, RotationStanzaIsInstalledOnce) {
+  Outcome o = root.apply("-h", "", "cat /etc/logrotate.d/maint; echo mine >/etc/logrotate.d/maint\n"
+                         "\"$TOOL\" -h >/dev/null; cat /etc/logrotate.d/maint");
+  EXPECT_EQ("/var/log/maint/kestro.log {\n      compress\n      size 60k\n      notifempty\n"
+            "      rotate 5\n      create 644 root root\n      dateext\n}\n\n"
+            "/var/log/maint/vantel.log {\n      compress\n      size 100k\n      notifempty\n"
+            "      rotate 5\n      create 644 root root\n      dateext\n}\nmine\n", o.after);
 }
 
-TEST(Frame, TwoBundleNamesShowTheUsage) {
-  REQUIRE_SANDBOX();
-  Sandbox sb;
-  ToolRun run = runTool(sb, "-x a.tar b.tar -x");
-  EXPECT_EQ(1, run.status);
-  EXPECT_EQ(START +
-                "\nOnly one maintenance bundle may be specified on the command line.\n"
-                "a.tar and b.tar both appear to be bundle names.\n \n \n" + USAGE,
-            run.console);
-  EXPECT_EQ((Lines{"T Only one maintenance bundle may be specified on the command line.",
-                   "T a.tar and b.tar both appear to be bundle names."}),
-            afterCommandLine(run));
-  EXPECT_FALSE(run.stanzaFile);
+TEST_F(E2E, PackageOfTheExecutableIsLoggedAsRpmAnswers) {
+  Outcome o = root.apply("-h", "cp \"$TOOL\" /usr/local/sbin/applyKestro");
+  EXPECT_GLOB("*\nT Executable applyKestro is from RPM file /usr/local/sbin/applyKestro is not owned by "
+              "any package\n*", o.records);
 }
 
-TEST(Frame, MissingBundleName) {
-  REQUIRE_SANDBOX();
-  Sandbox sb;
-  ToolRun run = runTool(sb, "-M");
-  EXPECT_EQ(1, run.status);
-  EXPECT_EQ(START +
-                "\nEMaintenance bundle name must be specified on the command line. Exiting.\n"
-                "\n\n\n",
-            run.console);
-  EXPECT_EQ((Lines{"T Maintenance bundle name must be specified on the command line. Exiting.",
-                   DELIMITER}),
-            afterCommandLine(run));
-  EXPECT_FALSE(run.stanzaFile);
-  // The command-line failures leave the (empty) working directories.
-  EXPECT_NE(run.leftovers.end(),
-            std::find(run.leftovers.begin(), run.leftovers.end(), "/tftpboot/image/zor_image"));
-}
-
-// The stanza appended last: the bundle name of its header and its status.
-static std::string lastStanza(const ToolRun& run) {
-  Lines all = lines(run.stanzas);
-  if (all.size() < 3) return "";
-  std::string header = all[all.size() - 3];
-  std::string item = all[all.size() - 2];
-  std::string status = item.substr(0, item.find(" - "));
-  return header + "|" + status;
-}
-
-TEST(Frame, BundleResolutionOrder) {
-  REQUIRE_SANDBOX();
-  Sandbox sb;
-  ToolOptions opt;
-  opt.before = "mkdir -p /start/here /var/maint/downloads /var/x && touch /var/x/b.tar";
-  opt.cwd = "/start/here";
-
-  // Not anywhere: the failure names the default directory's path.
-  ToolRun run = runTool(sb, "b", opt);
-  EXPECT_EQ(1, run.status);
-  EXPECT_EQ(START + "\nFatal error: Maintenance bundle /var/maint/downloads/b.tar does not "
-                    "exist.\n\n\n",
-            run.console);
-  EXPECT_EQ("/var/maint/downloads/b.tar {|   Applied:   Failed", lastStanza(run));
-  EXPECT_EQ((Lines{"T Fatal error: Maintenance bundle /var/maint/downloads/b.tar does not exist.",
-                   DELIMITER}),
-            afterCommandLine(run));
-
-  // In the default directory; later stages then fail, but the stanza names
-  // the resolved path.
-  opt.before += " && touch /var/maint/downloads/b.tar";
-  run = runTool(sb, "-M b", opt);
-  EXPECT_EQ(1, run.status);
-  EXPECT_EQ("/var/maint/downloads/b.tar {|   Applied:   Failed", lastStanza(run));
-
-  // In the start directory, which wins over the default directory.
-  opt.before += " && touch /start/here/b.tar";
-  run = runTool(sb, "b", opt);
-  EXPECT_EQ("/start/here/b.tar {|   Applied:   Failed", lastStanza(run));
-  run = runTool(sb, "./b.tar", opt);
-  EXPECT_EQ("/start/here/b.tar {|   Applied:   Failed", lastStanza(run));
-
-  // "./" is removed once for the start directory only; the default
-  // directory keeps it.
-  ToolOptions dot;
-  dot.before = "mkdir -p /start/here /var/maint/downloads";
-  dot.cwd = "/start/here";
-  run = runTool(sb, "./b.tar", dot);
-  EXPECT_EQ("/var/maint/downloads/./b.tar {|   Applied:   Failed", lastStanza(run));
-
-  // Relative to the working directory (/tmp/maint_zor/maintPID) when the
-  // start directory does not have it.
-  ToolOptions rel;
-  rel.before = "mkdir -p /a/b/c/d/e /var/x && touch /var/x/b.tar";
-  rel.cwd = "/a/b/c/d/e";
-  run = runTool(sb, "../../../var/x/b.tar", rel);
-  EXPECT_EQ("../../../var/x/b.tar {|   Applied:   Failed", lastStanza(run));
-
-  // An absolute name is not looked for elsewhere; a directory does not count.
-  ToolOptions abs;
-  abs.before = "mkdir -p /var/maint/downloads/var/y.tar /var/y.tar";
-  run = runTool(sb, "/var/y", abs);
-  EXPECT_EQ(START + "\nFatal error: Maintenance bundle /var/y.tar does not exist.\n\n\n",
-            run.console);
-  EXPECT_EQ("/var/y.tar {|   Applied:   Failed", lastStanza(run));
-}
-
-TEST(Frame, ManyArgumentsAreReplaced) {
-  REQUIRE_SANDBOX();
-  Sandbox sb;
-  std::string ninetyNine;
-  for (int i = 0; i < 99; ++i) ninetyNine += " -q";
-  ToolRun run = runTool(sb, ninetyNine);
-  EXPECT_EQ(1, run.status);
-  EXPECT_EQ(START + "\nWFatal error: Maintenance bundle /tmp/javagz.tar does not exist.\n\n\n",
-            run.console);
-  Lines log = lastRunLog(run.log);
-  EXPECT_NE(log.end(), std::find(log.begin(), log.end(), "T     applyKestro -M /tmp/javagz.tar "));
-  EXPECT_EQ("/tmp/javagz.tar {|   Applied:   Failed", lastStanza(run));
-
-  std::string ninetyEight;
-  for (int i = 0; i < 98; ++i) ninetyEight += " -q";
-  run = runTool(sb, ninetyEight);
-  EXPECT_EQ(1, run.status);
-  std::string expected = START + "\n";
-  for (int i = 0; i < 98; ++i) expected += "Invalid option: -q\n \n";
-  EXPECT_EQ(expected + "\n\n", run.console);
-  EXPECT_FALSE(run.stanzaFile);
-}
-
-TEST(Frame, NonRootCallerIsRefused) {
-  REQUIRE_SANDBOX();
-  Sandbox sb;
-  ToolOptions opt;
-  // The operator's setup leaves the lock file open to others; the log
-  // stays root's, so every record fails to open it.
-  opt.before =
-      "mkdir -p /var/maint /var/log/maint && : >/var/log/maint/kestro.log && "
-      "touch /var/maint/kestro.lock && chmod 666 /var/maint/kestro.lock";
-  opt.env = "setpriv --reuid=65534 --regid=65534 --clear-groups";
-  ToolRun run = runTool(sb, "-M b.tar", opt);
-  EXPECT_EQ(1, run.status);
-  std::string logOpen =
-      "Fatal Error: Could not open maintenance logfile /var/log/maint/kestro.log. Permission "
-      "denied.\n\n";
-  EXPECT_EQ(logOpen + "This application must be run with root authority. Exiting.\n" + logOpen +
-                "\n\n",
-            run.console);
-  EXPECT_EQ("", run.log);
-  EXPECT_FALSE(run.stanzaFile);
-  EXPECT_EQ(Lines{}, run.leftovers);  // no working directory was made
-
-  // With a log it can write, the refusal is logged.
-  opt.before += " && chmod 666 /var/log/maint/kestro.log";
-  run = runTool(sb, "b.tar", opt);
-  EXPECT_EQ("This application must be run with root authority. Exiting.\n\n\n", run.console);
-  EXPECT_EQ((Lines{"T This application must be run with root authority. Exiting.", DELIMITER}),
-            logLines(run.log));
-}
-
-TEST(Frame, TracingWritesScopes) {
-  REQUIRE_SANDBOX();
-  Sandbox sb;
-  ToolOptions opt;
-  opt.env = "ZOR_MTRACE=";
-  ToolRun run = runTool(sb, "-h", opt);
-  Lines log = logLines(run.log);
-  const std::string open = "T     " + std::string(61, '>');
-  const std::string close = "T     " + std::string(61, '<');
-  ASSERT_GE(log.size(), 4u);
-  EXPECT_EQ((Lines{" ", open, "T ->>main"}), Lines(log.begin(), log.begin() + 3));
-  for (const char* expected :
-       {"T    ->>setupLogrotate", "T       ->>backtics", "T <<-main", "T ->>authorize",
-        "T <<-authorize", "T ->>logRPMLevel", "T ->>parseCommandLine", "T    ->>help"}) {
-    EXPECT_NE(log.end(), std::find(log.begin(), log.end(), expected)) << expected;
-  }
-  EXPECT_EQ(log.end(), std::find(log.begin(), log.end(), "T ->>setupForTranslation"));
-  // help ends the process inside the open scope of parseCommandLine.
-  EXPECT_EQ(std::count(log.begin(), log.end(), open),
-            std::count(log.begin(), log.end(), close) + 1);
-
-  opt.env = "";
-  run = runTool(sb, "-h", opt);
-  for (const std::string& line : logLines(run.log)) {
-    EXPECT_EQ(std::string::npos, line.find("->>")) << line;
-  }
-}
-
-TEST(Frame, RotationStanzaIsInstalledOnce) {
-  REQUIRE_SANDBOX();
-  Sandbox sb;
-  ToolOptions opt;
-  opt.after = "cp /etc/logrotate.d/maint /share/out/rotation";
-  runTool(sb, "-h", opt);
-  EXPECT_EQ(
-      "/var/log/maint/kestro.log {\n      compress\n      size 60k\n      notifempty\n"
-      "      rotate 5\n      create 644 root root\n      dateext\n}\n\n"
-      "/var/log/maint/vantel.log {\n      compress\n      size 100k\n      notifempty\n"
-      "      rotate 5\n      create 644 root root\n      dateext\n}\n",
-      sb.readFile("out/rotation"));
-
-  opt.before = "mkdir -p /etc/logrotate.d && echo mine >/etc/logrotate.d/maint";
-  runTool(sb, "-h", opt);
-  EXPECT_EQ("mine\n", sb.readFile("out/rotation"));
-}
-
-TEST(Frame, PackageOfTheExecutableIsLoggedAsRpmAnswers) {
-  REQUIRE_SANDBOX();
-  Sandbox sb;
-  ToolOptions opt;
-  opt.before = "cp " + shellQuote(applyKestroPath()) + " /usr/local/sbin/applyKestro";
-  ToolRun run = runTool(sb, "-h", opt);
-  Lines log = lastRunLog(run.log);
-  EXPECT_NE(log.end(),
-            std::find(log.begin(), log.end(),
-                      "T Executable applyKestro is from RPM file /usr/local/sbin/applyKestro is "
-                      "not owned by any package"));
-}
+}  // namespace
