@@ -110,7 +110,7 @@ fx_variant() {
 
 # listing ROOT: a line per object (path, owner, mode, kind, and content
 # checksum with link count, link target or device numbers), then a line per
-# hard-link group; the top-level lost+found is left out.
+# hard-link group ("group A|B"); the top-level lost+found is left out.
 listing() (
     cd "$1" || exit 1
     find . -path ./lost+found -prune -o -print0 | sort -z | while IFS= read -r -d '' p; do
@@ -123,8 +123,8 @@ listing() (
         esac
         printf '%s|%s|%s%s\n' "$p" "$(stat -c '%u:%g %a' -- "$p")" "$kind" "$more"
     done
-    find . -path ./lost+found -prune -o -type f -links +1 -printf '%i %p\n' | sort -n |
-        awk '$1 != i { if (g) print "group" g; g = ""; i = $1 } { g = g " " $2 } END { if (g) print "group" g }'
+    find . -path ./lost+found -prune -o -type f -links +1 -printf '%i %p\n' | sort |
+        awk '$1 != i { if (g) print "group " g; g = $2; i = $1; next } { g = g "|" $2 } END { if (g) print "group " g }' | sort
 )
 # check_image IMAGE: e2fsck -fn's status, how the image's tree differs from
 # the fixture's b.tar.expect, and whether the .md5 record beside it holds

@@ -59,6 +59,8 @@ std::string withChecksums(std::string text) {
   return text;
 }
 
+const std::string KEYS = " args before during after status console log left stanza shows ";
+
 void PrintTo(const Row& r, std::ostream* os) { *os << r.name; }
 
 class Runs : public E2E, public testing::WithParamInterface<Row> {};
@@ -66,6 +68,8 @@ class Runs : public E2E, public testing::WithParamInterface<Row> {};
 TEST_P(Runs, Run) {
   const Row& r = GetParam();
   ASSERT_TRUE(r.has("status")) << r.name << ": no status";
+  for (const auto& f : r.field)
+    ASSERT_NE(std::string::npos, KEYS.find(" " + f.first + " ")) << r.name << ": unknown field " << f.first;
   Outcome o = root.apply(r.get("args", "-M b"), r.get("before"), r.get("after"), r.get("during"));
   EXPECT_EQ(std::stoi(r.get("status")), o.tool) << o;
   std::string left = o.left.empty() ? "" : o.left.substr(0, o.left.size() - 1);
