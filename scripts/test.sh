@@ -46,7 +46,7 @@ suite() {
     local e2e skipped
     e2e=$(cd build && ctest -N -L e2e | sed -n 's/^ *Test *#[0-9]*: //p')
     [ -n "$e2e" ] || fail "ctest lists no end-to-end test"
-    skipped=$(sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (Skipped)$/\1/p' build/ctest.log | grep -Fx -f - <<<"$e2e" || true)
+    skipped=$(sed -n 's/^[[:space:]]*[0-9]* - \(.*\) (Skipped)$/\1/p' build/ctest.log | grep -Fx -f <(echo "$e2e") || true)
     [ -z "$skipped" ] || fail "end-to-end tests skipped: $skipped"
 }
 
@@ -54,9 +54,9 @@ memcheck() {
     echo "== ASan+UBSan build in build-asan"
     cmake -S . -B build-asan -DDELTAMAINT_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build build-asan -j2
-    (cd build-asan && ctest -j2 --output-on-failure -L unit && ctest -j2 --output-on-failure \
-        -R '^(e2e_fixtures|library_in_root|Apply/Runs.Run/(PlainExt2Image|GzippedExt3Image)|Trouble/Runs.Run/NoMaintData)$') ||
-        fail "ASan+UBSan"
+    local pick='^(e2e_fixtures|library_in_root|(Apply|Trouble)/Runs.Run/(PlainExt2Image|GzippedExt3Image|NoMaintData))( |$)'
+    [ "$(cd build-asan && ctest -N -R "$pick" | grep -c 'Test *#')" = 5 ] || fail "ASan: not the 5 runs of $pick"
+    (cd build-asan && ctest -j2 --output-on-failure -L unit && ctest -j2 --output-on-failure -R "$pick") || fail "ASan+UBSan"
     echo "== valgrind on build/"
     local vg=(valgrind --leak-check=full --errors-for-leak-kinds=definite,indirect --error-exitcode=99
         --child-silent-after-fork=yes) log=build/memcheck
@@ -64,7 +64,7 @@ memcheck() {
     "${vg[@]}" --log-file="$log/unit.log" build/tests/unit/unit_tests >"$log/unit.out" 2>&1 || fail "unit tests under valgrind: $log/"
     DM_TOOL_WRAPPER="${vg[*]} --log-file=$repo/$log/apply-%p.log" build/tests/e2e_tests \
         --gtest_filter=Apply/Runs.Run/PlainExt2Image >"$log/apply.out" 2>&1 || fail "apply run under valgrind: $log/"
-    grep -h 'ERROR SUMMARY' "$log"/*.log
+    grep -h 'ERROR SUMMARY' "$log"/*.log || true
     grep -q 'ERROR SUMMARY: 0 errors' "$log"/apply-*.log || fail "no valgrind report of the apply run"
 }
 
@@ -93,7 +93,7 @@ fuzz() {
             rm -rf "/tmp/dm-fuzz-${pids[i]}-"*  # the stanza fuzzer's directory outlives a crash
         done
     done
-    grep -H 'stat::number_of_executed_units' "$b"/*.log || true
+    grep -H '^Done ' "$b"/*.log || true
     [ -z "$(ls -A "$b/artifacts")" ] || fail "fuzzer findings in $b/artifacts"
 }
 
