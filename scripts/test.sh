@@ -53,7 +53,7 @@ suite() {
 memcheck() {
     echo "== ASan+UBSan build in build-asan"
     cmake -S . -B build-asan -DDELTAMAINT_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build build-asan -j2
+    cmake --build build-asan -j2 --target unit_tests e2e_tests library_tests
     local pick='^(e2e_fixtures|library_in_root|(Apply|Trouble)/Runs.Run/(PlainExt2Image|GzippedExt3Image|NoMaintData))( |$)'
     [ "$(cd build-asan && ctest -N -R "$pick" | grep -c 'Test *#')" = 5 ] || fail "ASan: not the 5 runs of $pick"
     (cd build-asan && ctest -j2 --output-on-failure -L unit && ctest -j2 --output-on-failure -R "$pick") || fail "ASan+UBSan"
