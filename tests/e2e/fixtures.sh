@@ -1,14 +1,13 @@
 # shellcheck shell=bash
 # The shell side of the end-to-end tests, sourced by every script that runs
 # in a throwaway root (tests/e2e/root.sh) and by bench/: fixture helpers
-# (fx_*), the helpers tests use to vary a bundle and to look at trees, and
-# the builder of the apply fixtures.  Run as `fixtures.sh OUTDIR` inside a
-# root, it makes OUTDIR/plain (ext2) and OUTDIR/gz (gzipped ext3), each with
-#   pos-2.1-20060105[.gz]  an old image: nested directories, a hard link, a
-#                          symbolic link, owners without names, setuid and
-#                          sticky modes, hidden entries at the top and below
-#   b.tar                  a bundle making pos-2.2-20060301[.gz] from it,
-#                          its checker database made of the tree it gives
+# (fx_*), the helpers tests use to vary a bundle, hold a command and look at
+# trees, and the builder of the apply fixtures.  Run as `fixtures.sh OUTDIR`
+# inside a root, it makes OUTDIR/plain (ext2) and OUTDIR/gz (gzipped ext3),
+# each with
+#   pos-2.1-20060105[.gz]  an old image of the "old" tree of fixture-tree.txt
+#   b.tar                  a bundle making pos-2.2-20060301[.gz] from it, its
+#                          checker database made of the tree it gives
 #   b.tar.expect           `listing` of that tree, built as a run builds it
 #   old.md5                the old image file's checksum
 
@@ -54,61 +53,12 @@ fx_checker_files() {
     echo "$3" >"$1/policy.txt"
     fx_run "twadmin -m P" twadmin -m P -c "$1/tw.cfg" -p "$1/tw.pol" -e "$1/policy.txt"
 }
-
-# Entries "TYPE PATH UID:GID MODE ARG": d directory, f file of ARG lines,
-# h hard link to ARG, l symbolic link to ARG.  Ids 500, 1234 and 4321 have
-# no name.  Every directory stays within one block: a hashed directory's
-# size would differ from image to image and upset the checker.
-fx_old_tree() {
-    cat <<'EOF'
-d etc 0:0 755 -
-f etc/pos.conf 0:0 644 12
-f etc/hosts 0:0 644 4
-f etc/motd 500:100 644 3
-f etc/pos.secret 0:0 600 2
-d usr/bin 0:0 755 -
-f usr/bin/posapp 0:0 755 400
-f usr/bin/posctl 0:0 4755 200
-f usr/bin/oldtool 0:0 755 50
-d usr/lib/pos 0:0 755 -
-f usr/lib/pos/libpos.so.1 0:0 755 800
-h usr/lib/pos/libpos.so.1.0 0:0 755 usr/lib/pos/libpos.so.1
-l usr/lib/pos/libpos.so 0:0 777 libpos.so.1
-f usr/lib/pos/.hidden_deep 1234:4321 640 2
-d usr/lib/pos/data 500:100 2775 -
-f usr/lib/pos/data/prices.db 500:100 664 300
-f usr/lib/pos/data/tax.tbl 0:0 444 20
-d usr/lib/pos/legacy 0:0 755 -
-f usr/lib/pos/legacy/a.dat 0:0 644 10
-f usr/lib/pos/legacy/b.dat 1234:4321 600 10
-d var/lib/pos 1234:4321 750 -
-f var/lib/pos/state 1234:4321 600 5
-d var/lib/pos/queue 500:100 770 -
-f var/lib/pos/queue/job1 500:100 660 3
-d var/lib/misc 0:0 755 -
-f var/lib/misc/daemon.stamp 1:1 644 1
-d home/pos 500:100 700 -
-f home/pos/.profile 500:100 644 4
-d tmp 0:0 1777 -
-f .hidden_top 0:0 644 2
-EOF
-}
-# The payload: new files, replaced contents, a new directory.
-fx_payload() {
-    cat <<'EOF'
-f .maint_stamp 0:0 644 1
-f etc/pos.conf 0:0 644 14
-f usr/bin/posupdate 0:0 4711 120
-f usr/lib/pos/data/prices.db 500:100 664 320
-d usr/lib/pos/plugins 1234:4321 750 -
-f usr/lib/pos/plugins/report.so 1234:4321 640 60
-f usr/lib/pos/plugins/.index 1234:4321 640 2
-EOF
-}
-# fx_tree ROOT LIST MARK: makes LIST's entries under ROOT, MARK in contents.
+# fx_tree ROOT LIST MARK: makes LIST's entries of fixture-tree.txt under
+# ROOT, MARK in the contents of files.
 fx_tree() {
-    local type path owner mode arg
-    while read -r type path owner mode arg; do
+    local list type path owner mode arg
+    while read -r list type path owner mode arg; do
+        [ "$list" = "$2" ] || continue
         mkdir -p "$1/$(dirname "$path")"
         case $type in
         d) mkdir "$1/$path" ;;
@@ -117,7 +67,7 @@ fx_tree() {
         l) ln -s "$arg" "$1/$path"; continue ;;
         esac
         chown "$owner" "$1/$path" && chmod "$mode" "$1/$path" || fx_die "cannot make $path"
-    done < <("$2")
+    done <"$DM_SOURCE_DIR/tests/e2e/fixture-tree.txt"
 }
 fx_variant() {
     local dir=$1 fstype=$2 gz=$3 t=$FX_TMP/$2 zor=/tftpboot/image/zor_image
@@ -125,7 +75,7 @@ fx_variant() {
     mkdir -p "$dir" "$t/mnt" "$t/ctl" "$t/pay" "$zor"
     fx_make_fs "$t/old.img" 16 2048 "$fstype"
     fx_mount "$t/old.img" "$t/mnt"
-    fx_tree "$t/mnt" fx_old_tree ""
+    fx_tree "$t/mnt" old ""
     fx_umount "$t/mnt"
     if [ -n "$gz" ]; then gzip -c "$t/old.img" >"$old"; else cp "$t/old.img" "$old"; fi
     md5sum <"$old" | cut -d' ' -f1 >"$dir/old.md5"
@@ -138,8 +88,8 @@ fx_variant() {
         'chmod 600 ./etc/hosts' 'chmod 444 ./usr/lib/pos/libpos.so.1' \
         'chown 500:100 ./var/lib/pos/state' 'chmod 640 ./var/lib/pos/state' >"$t/ctl/maint_cmd_bash2"
     chmod 755 "$t/ctl"/maint_cmd_bash*
-    fx_tree "$t/pay" fx_payload " (new)"
-    fx_payload | cut -d' ' -f2 >"$t/members"
+    fx_tree "$t/pay" new " (new)"
+    awk '$1 == "new" { print $3 }' "$DM_SOURCE_DIR/tests/e2e/fixture-tree.txt" >"$t/members"
     fx_run "payload tar" tar --numeric-owner -cjpf "$t/maint.tar.bz2" -C "$t/pay" --no-recursion -T "$t/members"
     # The tree the bundle must give, built as the run builds it and checked
     # into the database at the run's mount point.
@@ -160,7 +110,7 @@ fx_variant() {
 
 # listing ROOT: a line per object (path, owner, mode, kind, and content
 # checksum with link count, link target or device numbers), then a line per
-# hard-link group; the top-level lost+found is left out.
+# hard-link group ("group A|B"); the top-level lost+found is left out.
 listing() (
     cd "$1" || exit 1
     find . -path ./lost+found -prune -o -print0 | sort -z | while IFS= read -r -d '' p; do
@@ -173,19 +123,26 @@ listing() (
         esac
         printf '%s|%s|%s%s\n' "$p" "$(stat -c '%u:%g %a' -- "$p")" "$kind" "$more"
     done
-    find . -path ./lost+found -prune -o -type f -links +1 -printf '%i %p\n' | sort -n |
-        awk '$1 != i { if (g) print "group" g; g = ""; i = $1 } { g = g " " $2 } END { if (g) print "group" g }'
+    find . -path ./lost+found -prune -o -type f -links +1 -printf '%i %p\n' | sort |
+        awk '$1 != i { if (g) print "group " g; g = $2; i = $1; next } { g = g "|" $2 } END { if (g) print "group " g }' | sort
 )
-# check_image IMAGE: e2fsck -fn's status, then how the image's tree differs
-# from the fixture's b.tar.expect.
+# check_image IMAGE: e2fsck -fn's status, how the image's tree differs from
+# the fixture's b.tar.expect, and whether the .md5 record beside it holds
+# the image's checksum, its size in 4096-byte blocks, that block size and,
+# gzipped, the compressed file's size in blocks.
 check_image() {
-    local img=$1
-    if [ "${img%.gz}" != "$img" ]; then gunzip -c "$img" >/tmp/check.img; img=/tmp/check.img; fi
+    local img=$1 rec=${1%.gz}.md5 gz=""
+    if [ "${img%.gz}" != "$img" ]; then
+        gunzip -c "$img" >/tmp/check.img; img=/tmp/check.img
+        gz=" $(( ($(stat -c %s "$1") + 4095) / 4096 ))"
+    fi
     e2fsck -fn "$img" >/dev/null 2>&1
     echo "fsck $?"
     mkdir -p /tmp/check && mount -r -o loop "$img" /tmp/check &&
         listing /tmp/check | diff /var/maint/downloads/b.tar.expect -
     umount /tmp/check
+    [ "$(cat "$rec")" = "$(md5sum <"$img" | cut -c1-32)   $(($(stat -c %s "$img") / 4096)) 4096$gz" ] &&
+        echo "record ok" || echo "record $(cat "$rec")"
 }
 
 # use plain|gz: a fixture's old image into /tftpboot/image, its bundle into
@@ -221,22 +178,36 @@ small_image_dir() {
         mount -t tmpfs -o "size=$1" tmpfs /tftpboot/image && mv /tmp/keep/* /tftpboot/image/
 }
 as_nobody() { setpriv --reuid=nobody --regid=nogroup --clear-groups "$@"; }
+# plant COMMAND: the tool will be started (RUN) by /tmp/plant, which first
+# runs COMMAND as nobody with P set to its own process id, the tool's.
+plant() {
+    printf '#!/bin/bash\nP=$$ setpriv --reuid=nobody --regid=nogroup --clear-groups bash -c %q\nexec "$@"\n' \
+        "$1" >/tmp/plant && chmod 755 /tmp/plant && RUN=/tmp/plant
+}
+# wait_for COMMAND...: until COMMAND succeeds, for a minute at most.
 wait_for() { local i; for i in $(seq 600); do "$@" && return 0; sleep 0.1; done; return 1; }
-# hold PROGRAM TEXT: the first process of PROGRAM with TEXT in its
-# arguments will stop at its first open (tests/e2e/gate.cpp); held waits
-# until one does and prints its id; release lets it go on.
+# hold PROGRAM TEXT: the first process of PROGRAM with TEXT in its arguments
+# will stop at its first open (tests/e2e/gate.cpp); held waits until one
+# does and prints its id; release lets it go on.
 hold() {
-    "$GATE" "$1" "$2" >/tmp/gate.out 2>&1 &
+    "$GATE" "$1" "$2" >/tmp/gate.out 2>/dev/null &
     gate=$!
     wait_for grep -q armed /tmp/gate.out
 }
-held() { wait_for test "$(wc -l </tmp/gate.out)" -ge 2 && tail -n 1 /tmp/gate.out; }
+held() { wait_for grep -q '^[0-9]' /tmp/gate.out && grep '^[0-9]' /tmp/gate.out; }
 release() { kill -USR1 "$gate" && wait "$gate"; }
+# handled PID: the tool PID has run its signal handler to the end (which
+# gives HUP, INT, QUIT and TERM their default actions back) or has ended.
+handled() {
+    local mask
+    mask=$(awk '/^SigCgt/ { print $2 }' "/proc/$1/status" 2>/dev/null)
+    [ -z "$mask" ] || (( (16#$mask & 0x4007) == 0 ))
+}
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     set -u -o pipefail
     out=$1
-    [ "$out/done" -nt "${BASH_SOURCE[0]}" ] && exit 0
+    [ "$out/done" -nt "${BASH_SOURCE[0]}" ] && [ "$out/done" -nt "$DM_SOURCE_DIR/tests/e2e/fixture-tree.txt" ] && exit 0
     fx_init
     rm -rf "$out" && mkdir -p "$out" "$FX_TMP/tw" /tftpboot/image
     fx_checker_files "$FX_TMP/tw" "$FX_TMP/tw.db" "/tftpboot/image/zor_image -> pugsM ;"

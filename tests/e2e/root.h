@@ -25,7 +25,7 @@ struct Outcome {
                            // W for its working directory, P for its pid
   std::string stanza;      // the last stanza's header and status word, "|"
                            // between them; "" without a stanza file
-  std::string left;        // "zor(...]" when /tmp/maint_zor is there, then
+  std::string left;        // "zor(NAMES)" when /tmp/maint_zor is there, then
                            // the names in /tftpboot/image
   std::string after;       // what the `after` script printed
 };
