@@ -60,11 +60,17 @@ TEST(Log, WritersPutTheirRecordsInTheLogAndOnTheConsole) {
       {"logAndPrint and logAndConsole: the same lines to both",
        [] {
          logAndPrint('I', "  ", "one\n\ntwo\n");
+         array* list = newArray();
+         push(*list, "three\nfour");
+         logAndPrint('W', "- ", *list);
+         deleteArray(list);
          logAndConsole('E', "Unable to mount %s for processing.", "img", "rc = 32");
          logAndConsole('W', "No texts here.");
        },
-       {"T   one", "T   two", "T Unable to mount img for processing. rc = 32.", "T No texts here."},
-       "I  one\nI  two\nEUnable to mount img for processing. rc = 32.\nWNo texts here.\n"},
+       {"T   one", "T   two", "T - three", "T - four",
+        "T Unable to mount img for processing. rc = 32.", "T No texts here."},
+       "I  one\nI  two\nW- three\nW- four\nEUnable to mount img for processing. rc = 32.\nWNo "
+       "texts here.\n"},
       {"tmpfileToLog: lines behind the indent, 294 characters a piece, no unfinished last line",
        [&] {
          writeWholeFile(file, "one\r\n\ntwo\n" + std::string(600, 'a') + "\nno newline");
@@ -86,11 +92,12 @@ TEST(Log, WritersPutTheirRecordsInTheLogAndOnTheConsole) {
          EXPECT_EQ(0, methodTrace::levelValue());
          {
            methodTrace traced("T");
+           { methodTrace nested("N"); }
            methodTrace::stopTracing();
          }
          EXPECT_EQ(0, methodTrace::levelValue());
        },
-       {" ", OPEN, "T ->>I", "T <<-I", CLOSE, " ", " ", OPEN, "T ->>T"},
+       {" ", OPEN, "T ->>I", "T <<-I", CLOSE, " ", " ", OPEN, "T ->>T", "T    ->>N", "T    <<-N"},
        ""},
       {"a log that cannot be opened is reported on the console; an unnamed one drops records",
        [&] {
@@ -133,6 +140,7 @@ TEST(Log, ComposeMessage) {
       {"Could not open %s.", "/x", "Permission denied", "Could not open /x. Permission denied."},
       {"%s and %s both", "a", "b", "a and b both"},
       {"100%d %s", "x", "y", "100%d x y."},  // only "%s" is a place
+      {"No places.", "a", "b", "No places."},
       {"%s", longText.c_str(), nullptr, std::string(299, 'z')},
   };
   for (const Case& c : cases) {

@@ -63,6 +63,21 @@ TEST_F(Stanzas, AppendsWriteTheirBytesAndReadBackAsRecords) {
   array* t = readInstalledBundles(path().c_str());
   std::string copy = log_.dir() + "/copy";
   EXPECT_EQ(0, writeInstalledBundles(copy.c_str(), t));
+  // The dump: a delimiter, the count and tag, then each record's addresses.
+  writeWholeFile(log_.path(), "");
+  testing::internal::CaptureStdout();
+  printInstalledBundles("read", t);
+  EXPECT_EQ("\n", testing::internal::GetCapturedStdout());
+  const ins_elem* r = static_cast<ins_elem*>(last(*t)->data);
+  char line[128];
+  snprintf(line, sizeof line, "T   2: %08lX - %08lX %08lX %08lX %08lX %08lX ", (unsigned long)r,
+           (unsigned long)r->name, (unsigned long)r->prep, (unsigned long)r->inst,
+           (unsigned long)r->back, 0ul);
+  std::vector<std::string> dump = log_.lines();
+  ASSERT_EQ(5u, dump.size());
+  EXPECT_EQ(std::string(72, '#'), dump[0]);
+  EXPECT_EQ("T Number of array entries: 3 - Tag read", dump[1]);
+  EXPECT_EQ(line, dump[4]);
   freeInstalledBundles(t);
   EXPECT_EQ(bytes, readWholeFile(copy));
 }
