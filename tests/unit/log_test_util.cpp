@@ -1,7 +1,8 @@
-// Temporary log files for the unit tests.
+// Temporary log files for the unit and sandboxed tests.
 #include "log_test_util.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -17,20 +18,16 @@ TempLog::TempLog() {
 
 TempLog::~TempLog() {
   logFileName(nullptr);
-  std::string cmd = "rm -rf '" + dir_ + "'";
-  if (system(cmd.c_str()) != 0) ADD_FAILURE() << "could not remove " << dir_;
+  std::filesystem::remove_all(dir_);
 }
-
-std::string TempLog::raw() const { return readWholeFile(path_); }
 
 std::vector<std::string> TempLog::lines() const {
   static const std::regex stamp(R"(^\d\d/\d\d/\d\d-\d\d:\d\d:\d\d - )");
   std::vector<std::string> out;
-  std::istringstream in(raw());
+  std::istringstream in(readWholeFile(path_));
   std::string line;
   while (std::getline(in, line)) {
-    std::smatch m;
-    if (std::regex_search(line, m, stamp)) line = "T " + line.substr(20);
+    if (std::regex_search(line, stamp)) line = "T " + line.substr(20);
     out.push_back(line);
   }
   return out;
@@ -44,6 +41,5 @@ std::string readWholeFile(const std::string& path) {
 }
 
 void writeWholeFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }

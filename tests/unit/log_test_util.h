@@ -15,8 +15,6 @@ class TempLog {
   ~TempLog();
   const std::string& dir() const { return dir_; }
   const std::string& path() const { return path_; }
-  // The raw bytes of the log.
-  std::string raw() const;
   // The lines of the log; a stamped record's 20-character timestamp is
   // checked against the record format and replaced by "T ".
   std::vector<std::string> lines() const;
