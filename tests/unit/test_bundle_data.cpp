@@ -7,51 +7,32 @@
 #include <vector>
 
 #include "bundle_data.h"
+#include "support.h"
 
 TEST(BundleData, MaintDataText) {
-  struct Case {
-    const char* text;
-    std::string values;  // KEY=VALUE of each present key, in key order
-  } cases[] = {
-      {"   # comment\n\n\nOLDIMAGENAME=p-2.1-2006.gz\noldImageMD5=abc\nnewImageNameX=p-2.2.gz\n"
-       "newimagesize=64\nnewImageFStype=ext3\nnewImageInodes=4096\nunknownKey=1\n",
-       "oldImageName=p-2.1-2006.gz oldImageMD5=abc newImageName=p-2.2.gz newImageSize=64 "
-       "newImageFStype=ext3 newImageInodes=4096 "},
-      {"oldImageName = x\nnewImageName=a=b\noldImageMD5=\n",
-       "oldImageName= x oldImageMD5= newImageName=a "},
-      {"newImageSize=1\nnewImageSize=2\nnewImageInodes\r\n", "newImageSize=2 "},
-      {"newImageFStype=ext3\r\n", "newImageFStype=ext3\r "},
-      {nullptr, ""}};
-  for (const Case& c : cases) {
-    MaintData d = parseMaintDataText(c.text);
+  std::vector<Row> cases = caseRows("maintdata");
+  cases.push_back({"~", ""});
+  for (const Row& c : cases) {
+    MaintData d = parseMaintDataText(textOrNull(c[0]));
     std::string values;
     for (int k = 0; k < MaintData::KEYS; ++k) {
       if (d.present[k] || !d.value[k].empty())
-        values += MaintData::NAMES[k] + ("=" + d.value[k]) + " ";
+        values += std::string(values.empty() ? "" : " ") + MaintData::NAMES[k] + "=" + d.value[k];
     }
-    EXPECT_EQ(c.values, values) << (c.text ? c.text : "null");
+    EXPECT_EQ(c[1], values) << c[0];
   }
 }
 
 TEST(BundleData, ImageNameParts) {
-  struct Case {
-    const char* name;
-    const char* parts;  // base|version|date|extension, "~" for none
-  } cases[] = {{"/tftpboot/image/pos-2.1-20060105.gz", "/tftpboot/image/pos|2.1|20060105|gz"},
-               {"pos-2.1.gz", "pos|2.1|~|gz"},
-               {"pos-2.1-20060105", "pos|2.1|~|~"},
-               {"pos-2.2-20060301.img.gz", "pos|2.2|20060301|img.gz"},
-               {"pos-2.2", "pos|2.2|~|~"},
-               {"posimage.gz", "~|~|~|~"}};
-  for (const Case& c : cases) {
+  for (const Row& c : caseRows("image-names")) {
     char* part[4];
-    parseImageName(c.name, part[0], part[1], part[2], part[3]);
+    parseImageName(c[0].c_str(), part[0], part[1], part[2], part[3]);
     std::string parts;
     for (char* p : part) {
       parts += std::string(parts.empty() ? "" : "|") + (p ? p : "~");
       free(p);
     }
-    EXPECT_EQ(c.parts, parts) << c.name;
+    EXPECT_EQ(c[1], parts) << c[0];
   }
 }
 
@@ -76,27 +57,9 @@ TEST(BundleData, Vetting) {
 }
 
 TEST(BundleData, ChecksumRecord) {
-  struct Case {
-    long long sizeMB;
-    bool gzipped;
-    long long compressed;
-    const char* line;  // behind the checksum and three blanks
-  } cases[] = {{1, false, 0, "256 4096"},
-               {128, false, 0, "32768 4096"},
-               {129, false, 0, "16512 8192"},
-               {256, false, 0, "32768 8192"},
-               {257, false, 0, "16448 16384"},
-               {512, false, 0, "32768 16384"},
-               {513, false, 0, "16416 32768"},
-               {600, true, 100000000, "19200 32768 3052"},
-               {64, true, 40960, "16384 4096 10"},
-               {64, true, 0, "16384 4096 0"},
-               {2048, false, 0, "65536 32768"},  // 2 GB and more in 64 bits
-               {4096, true, 3221225472LL, "131072 32768 98304"},
-               {4096, true, 3221225473LL, "131072 32768 98305"}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(std::string("sum   ") + c.line + "\n",
-              md5RecordLine("sum", c.sizeMB, c.gzipped, c.compressed));
+  for (const Row& c : caseRows("md5-records")) {
+    EXPECT_EQ("sum   " + c[3] + "\n",
+              md5RecordLine("sum", std::stoll(c[0]), c[1] == "true", std::stoll(c[2])));
   }
   EXPECT_EQ("/i/pos-2.2.md5", md5RecordPath("/i/pos-2.2.gz"));
   EXPECT_EQ("/i/pos-2.2.md5", md5RecordPath("/i/pos-2.2"));

@@ -7,10 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
-#include "log_test_util.h"
+#include "support.h"
 #include "maint.h"
 
 namespace {
@@ -67,42 +68,15 @@ TEST(List, LineFilesInAndOut) {
 TEST(ListFile, RpmListsAndPathLists) {
   TempLog log;
   const std::string file = log.dir() + "/files.list";
-  auto path = [](size_t length) {  // an absolute path of `length` bytes
-    std::string p = "/opt/";
-    while (p.size() + 10 < length) p += "directory/";
-    return p + std::string(length - p.size(), 'f');
-  };
-  const std::string absolute =
-      "File " + file + " has an apparent filename entry that does not have an absolute path.";
-  const std::string tooLong =
-      "File " + file + " has an apparent filename that is longer than 255 bytes.";
-  struct Case {
-    std::string text;
-    int rpm;              // idRpmListFile
-    std::string message;  // the refusal of validateFilenameFile, empty when valid
-  } cases[] = {
-      {"rpm -qa\n/not checked\n", 5, ""},
-      {"# files\n\n   \n## more\n  /bin/rpm -qa\n", 5, ""},
-      {"\r\n\t# comment\r\nrpmlist follows\r\n", 5, ""},
-      {"\n# list\nrpm -qa\nrelative\n/" + std::string(300, 'x') + "\n", 5, ""},
-      {"/etc/passwd\nrpm -qa\n", 0, absolute},
-      {"/usr/bin/rpm -qa\n", 0, ""},
-      {"", 0, ""},
-      {"# comment\nrpm -qa", 0, absolute},  // an unfinished last line is not looked at
-      {"# files\n" + path(255) + "\n\n  \t" + path(255) + "  \r\n/etc/hosts", 0, ""},
-      {"\n\n   # " + std::string(400, 'c') + "\n", 0, ""},
-      {"/etc/hosts\n" + path(256) + "\nrelative\n", 0, tooLong},
-      {"/etc/hosts\netc/passwd\n" + path(300) + "\n", 0, absolute},
-  };
   setConsole(MBEAN);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    writeWholeFile(file, c.text);
-    EXPECT_EQ(c.rpm, idRpmListFile(file.c_str()));
+  for (const Row& c : caseRows("list-files")) {
+    SCOPED_TRACE(c[0]);
+    writeWholeFile(file, c[0]);
+    EXPECT_EQ(std::stoi(c[1]), idRpmListFile(file.c_str()));
     testing::internal::CaptureStdout();
-    EXPECT_EQ(c.message.empty() ? 0 : 1, validateFilenameFile(file.c_str()));
-    EXPECT_EQ(c.message.empty() ? "" : "E" + c.message + "\n",
-              testing::internal::GetCapturedStdout());
+    EXPECT_EQ(c[2].empty() ? 0 : 1, validateFilenameFile(file.c_str()));
+    std::string refusal = std::regex_replace(c[2], std::regex("FILE"), file);
+    EXPECT_EQ(c[2].empty() ? "" : "E" + refusal + "\n", testing::internal::GetCapturedStdout());
   }
   setConsole(SCREEN);
   GTEST_FLAG_SET(death_test_style, "fast");
@@ -155,34 +129,16 @@ TEST(BackoffList, DeletedThenChangedThenOriginalsNeverThroughALink) {
 TEST(DeleteDirList, ExclusionFileThenTheAlwaysSkippedDirectories) {
   TempLog log;
   const std::string file = log.dir() + "/exclude";
-  const std::string always =
-      " /proc /sys /var/log /var/run /var/tmp /tftpboot/image /tftpboot/CR /var/maint";
-  const std::string rest = " /media /mnt /tmp/maint_zor /tftpboot/upload";
-  struct Case {
-    const char* text;  // null: no exclusion file
-    std::string dirs;
-  } cases[] = {
-      {nullptr, always + rest},
-      {"# only a comment\n\n   \n", always + rest},
-      {"  var/cache  \n# /opt\n\t/srv/data\n/home/user # not a comment\n/unfinished",
-       " /var/cache /srv/data /home/user # not a comment" + always + rest},
-      {"/mnt\n/srv\nsrv\n/proc\n",
-       " /mnt /srv /proc /sys /var/log /var/run /var/tmp /tftpboot/image /tftpboot/CR /var/maint "
-       "/media"
-       " /tmp/maint_zor /tftpboot/upload"},
-      {"/var\n/var/lib\n/var/lib/rpm\n/var/lib/dpkg\n/var\n", " /var/lib/dpkg" + always + rest},
-      {"/var/logs\n/pro\n/sys/kernel\n", " /var/logs /pro /sys/kernel" + always + rest},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text ? c.text : "no file");
+  for (const Row& c : caseRows("delete-dirs")) {
+    SCOPED_TRACE(c[0]);
     unlink(file.c_str());
-    if (c.text) writeWholeFile(file, c.text);
+    if (c[0] != "~") writeWholeFile(file, c[0]);
     char* list = buildDeleteDirList(file.c_str());
     std::string dirs;
     for (char* d = strtok(list + 1, "\n"); d; d = strtok(nullptr, "\n"))
-      dirs += std::string(" ") + d;
+      dirs += std::string(dirs.empty() ? "" : " ") + d;
     EXPECT_EQ('\n', list[0]);
-    EXPECT_EQ(c.dirs, dirs);
+    EXPECT_EQ(c[1], dirs);
     free(list);
   }
 }

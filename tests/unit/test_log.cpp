@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "log_test_util.h"
+#include "support.h"
 #include "maint.h"
 
 namespace {
@@ -128,26 +128,13 @@ TEST(Log, WritersPutTheirRecordsInTheLogAndOnTheConsole) {
 }
 
 TEST(Log, ComposeMessage) {
-  const std::string longText(400, 'z');
-  struct Case {
-    const char* format;
-    const char* arg1;
-    const char* arg2;
-    std::string text;
-  } cases[] = {
-      {"Attempt failed.", "No such file", nullptr, "Attempt failed. No such file."},
-      {"Bundle %s missing.", "b.tar", nullptr, "Bundle b.tar missing."},
-      {"Could not open %s.", "/x", "Permission denied", "Could not open /x. Permission denied."},
-      {"%s and %s both", "a", "b", "a and b both"},
-      {"100%d %s", "x", "y", "100%d x y."},  // only "%s" is a place
-      {"No places.", "a", "b", "No places."},
-      {"%s", longText.c_str(), nullptr, std::string(299, 'z')},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.format);
+  std::vector<Row> cases = caseRows("compose");
+  cases.push_back({"%s", std::string(400, 'z'), "~", std::string(299, 'z')});  // cut to the buffer
+  for (const Row& c : cases) {
+    SCOPED_TRACE(c[0]);
     char out[MAINT_BUFF];
-    composeMessage(out, sizeof out, c.format, c.arg1, c.arg2);
-    EXPECT_EQ(c.text, out);
+    composeMessage(out, sizeof out, c[0].c_str(), textOrNull(c[1]), textOrNull(c[2]));
+    EXPECT_EQ(c[3], out);
   }
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "log_test_util.h"
+#include "support.h"
 #include "maint.h"
 
 namespace {
@@ -79,91 +79,36 @@ TEST_F(Stanzas, AppendsWriteTheirBytesWhichReadAndWriteBackUnchanged) {
 }
 
 TEST_F(Stanzas, HandWrittenFilesReadAndWriteBack) {
-  struct Case {
-    const char* what;
-    const char* text;
-    const char* records;
-    const char* written;  // null: not checked; "=": the same bytes
-  } cases[] = {
-      {"empty file", "", "", ""},
-      {"blank lines and indentation do not matter",
-       "\n\n  b1 {\n\n\t  Applied:   No\n \n   Prepped:OK - x\n\t}\n\n", "b1|OK - x|No|~|~",
-       "\nb1 {\n   Prepped:   OK - x\n   Applied:   No\n}\n"},
-      {"items carry over when a closing line is missing",
-       "\nfirst {\n   Prepped:   OK - p\n   rpm: a\n\nsecond {\n   Applied:   No\n   rpm: b\n}\n",
-       "second|OK - p|No|~|a b ", nullptr},
-      {"items before the first header count; after the last close they are lost",
-       "   Backoff:   No\n\nb1 {\n   Applied:   No\n}\n   Prepped:   OK - lost\nb2 {\n",
-       "b1|~|No|No|~", nullptr},
-      {"a later item replaces an earlier one; only a close clears",
-       "\nb1 {\n   Applied:   No\n   Applied:   OK - 2\n}\n\nb2 {\n   Backoff:   No\n}\n",
-       "b1|~|OK - 2|~|~ / b2|~|~|No|~", nullptr},
-      {"a line with '{' and ':' is a header, cut at its first blank",
-       "\nname:with:colons {\n   Applied:   No\n}\n\nb2 extra words {\n}\n",
-       "name:with:colons|~|No|~|~ / b2|~|~|~|~", nullptr},
-      {"a header without a blank keeps the text before '{', trimmed",
-       "\nb1{\n}\n\nb2\t{\n}\n\n{\n}\n", "b1|~|~|~|~ / b2|~|~|~|~ / |~|~|~|~", nullptr},
-      {"keys compared exactly; later colons and trailing blanks stay; '} ' closes nothing",
-       "\nb1 {\n   Applied :   OK\n   applied:   OK\n   Status:   x\n"
-       "   Prepped:   OK - 01:02:03  \n   just text\n   } \n}\n",
-       "b1|OK - 01:02:03  |~|~|~", nullptr},
-      {"carriage returns stay in their lines, so '}\\r' closes nothing",
-       "\r\nb1 {\r\n   Applied:   No\r\n}\r\n\r\nb2 {\r\n   rpm: p\r\n}\n", "b2|~|No\\r|~|p\\r ",
-       nullptr},
-      {"a close before any header: a record without a name, written under an empty one",
-       "   Applied:   No\n}\n", "~|~|No|~|~", "\n {\n   Applied:   No\n}\n"},
-      {"the writer puts items in order, normalised, one package a line",
-       "junk\n\nb1 {\n  rpm:two words\nBackoff:No\n  Applied:OK - t\nPrepped:OK - p\n   Other: "
-       "x\n}\n",
-       "b1|OK - p|OK - t|No|two words ",
-       "\nb1 {\n   Prepped:   OK - p\n   Applied:   OK - t\n   Backoff:   No\n"
-       "   rpm: two\n   rpm: words\n}\n"},
-      {"missing items are left out", "\nb1 {\n   Backoff:   No\n   rpm: x\n}\n\nb2 {\n}\n",
-       "b1|~|~|No|x  / b2|~|~|~|~", "="},
-  };
   EXPECT_EQ("", table(path()));  // no file
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    writeWholeFile(path(), c.text);
-    EXPECT_EQ(c.records, table(path()));
-    if (!c.written) continue;
+  for (const Row& c : caseRows("stanzas-by-hand")) {
+    SCOPED_TRACE(c[0]);
+    writeWholeFile(path(), c[1]);
+    EXPECT_EQ(c[2], table(path()));
+    if (c[3] == "~") continue;
     array* t = readInstalledBundles(path().c_str());
     EXPECT_EQ(0, writeInstalledBundles(path().c_str(), t));
     freeInstalledBundles(t);
-    EXPECT_EQ(std::string(c.written) == "=" ? c.text : c.written, readWholeFile(path()));
+    EXPECT_EQ(c[3] == "=" ? c[1] : c[3], readWholeFile(path()));
   }
 }
 
 TEST(UpdateStanzaItem, RulesApplyInOrder) {
-  struct Case {
-    const char* prep;
-    const char* inst;
-    const char* back;
-    const char* item;
-    int result;
-  } cases[] = {
-      {"OK - p", "No", "No", "Prepped", 1},         {"Failed - p", "No", "No", "Applied", 1},
-      {"Failed", "OK - a", "No", "Backoff", 1},     {"OK - p", "No", "No", "Applied", 0},
-      {"OK - p", "No", "No", "Backoff", 1},         {"OK - p", "OK - a", "No", "Backoff", 0},
-      {"OK - p", "Failed - a", "No", "Backoff", 1}, {"OK - p", "OK - a", "No", "Applied", 1},
-      {"OK - p", "OK - a", "OK - b", "Backoff", 1}, {"OK - p", "No ", "No", "Applied", 1},
-      {"OK - p", "No", "No", "applied", 1},         {"OK - p", "No", "No", "rpm", 1},
-      {nullptr, "No", nullptr, "Applied", 0},       {nullptr, "OK - a", nullptr, "Backoff", 1},
-      {"OK - p", nullptr, "No", "Applied", 1}};
-  for (const Case& c : cases) {
-    std::string before = "b|" + shown(c.prep) + "|" + shown(c.inst) + "|" + shown(c.back) + "|~";
-    SCOPED_TRACE(before + " " + c.item);
+  for (const Row& row : caseRows("stanza-item-rules")) {
+    const char *prep = textOrNull(row[0]), *inst = textOrNull(row[1]), *back = textOrNull(row[2]);
+    const std::string& item = row[3];
+    int result = std::stoi(row[4]);
+    std::string before = "b|" + shown(prep) + "|" + shown(inst) + "|" + shown(back) + "|~";
+    SCOPED_TRACE(before + " " + item);
     array* owner = newArray();
     ins_elem* ins = static_cast<ins_elem*>(calloc(1, sizeof(ins_elem)));
-    *ins = {copyString("b"), copyString(c.prep), copyString(c.inst), copyString(c.back), nullptr};
+    *ins = {copyString("b"), copyString(prep), copyString(inst), copyString(back), nullptr};
     push(*owner, static_cast<void*>(ins));
     std::string value = "NEW";
-    EXPECT_EQ(c.result, updateStanzaItem(ins, c.item, value.c_str()));
+    EXPECT_EQ(result, updateStanzaItem(ins, item.c_str(), value.c_str()));
     value[0] = 'X';  // the record holds its own copy
-    bool applied = c.result == 0 && std::string(c.item) == APPLIED;
-    bool backoff = c.result == 0 && std::string(c.item) == BACKOFF;
-    EXPECT_EQ(shown(*ins), "b|" + shown(c.prep) + "|" + (applied ? "NEW" : shown(c.inst)) + "|" +
-                               (backoff ? "NEW" : shown(c.back)) + "|~");
+    bool applied = result == 0 && item == APPLIED, backoff = result == 0 && item == BACKOFF;
+    EXPECT_EQ(shown(*ins), "b|" + shown(prep) + "|" + (applied ? "NEW" : shown(inst)) + "|" +
+                               (backoff ? "NEW" : shown(back)) + "|~");
     freeInstalledBundles(owner);
   }
 }

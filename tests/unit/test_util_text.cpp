@@ -6,6 +6,7 @@
 #include <string>
 
 #include "maint.h"
+#include "support.h"
 
 TEST(UtilText, InPlaceEdits) {
   char* (*slash)(char*) = [](char* t) { return translate(t, '/', '\0'); };
@@ -27,33 +28,10 @@ TEST(UtilText, InPlaceEdits) {
 }
 
 TEST(UtilText, ModesAndSizesAsText) {
-  struct Mode {
-    const char* perm;
-    const char* octal;
-  } modes[] = {{"-rwxr-xr-x", "755"},   {"drwxrwxrwt", "1777"},
-               {"drwxrwxrwT", "1776"},  {"-rwSr--r--", "4644"},
-               {"-rwsr-sr-x", "6755"},  {"----------", "0"},
-               {"-rwx", "700"},         {"", "0"},
-               {"-rw-r--r--xyz", "644"}};
-  for (const Mode& m : modes) EXPECT_STREQ(m.octal, rwxToOctal(m.perm)) << m.perm;
-
-  struct Size {
-    int size;
-    const char* text;
-  } sizes[] = {{0, "0"},
-               {-5, "-5"},
-               {1023, "1023"},
-               {1024, "1.0K"},
-               {1536, "1.5K"},
-               {102399, "99.9K"},
-               {102400, "0.0M"},
-               {1048576, "1.0M"},
-               {1073741823, "1023.9M"},
-               {1073741824, "1.0G"},
-               {2147483647, "1.9G"}};
-  for (const Size& s : sizes) {
-    char* text = formatFileSize(s.size);
-    EXPECT_STREQ(s.text, text) << s.size;
+  for (const Row& m : caseRows("modes")) EXPECT_EQ(m[1], rwxToOctal(m[0].c_str())) << m[0];
+  for (const Row& s : caseRows("sizes")) {
+    char* text = formatFileSize(std::stoi(s[0]));
+    EXPECT_EQ(s[1], text) << s[0];
     free(text);
   }
 }
