@@ -13,11 +13,12 @@
 #     removed after a full run unless MUT_KEEP=1; MUT_SCRATCH=DIR reuses one.
 #     An interrupt stops it when the running tests end (they clean up then).
 set -euo pipefail
-# The tests selected (env overridable: the suite is being rewritten).
+# The tests selected by ctest label (env overridable, for suites labelled
+# otherwise: the builder's tests may also be picked by a name pattern).
 UNIT_LABEL=${MUT_UNIT_LABEL:-unit}
 E2E_LABEL=${MUT_E2E_LABEL:-e2e}
-BUILDER_NAMES=${MUT_BUILDER_NAMES:-MakeKestroBundle|BundleBuilder}
-BUILDER_LABEL=${MUT_BUILDER_LABEL:-}   # if set, builder tests must carry it too
+BUILDER_NAMES=${MUT_BUILDER_NAMES:-.}
+BUILDER_LABEL=${MUT_BUILDER_LABEL-builder}   # if not empty, builder tests carry it too
 RESULTS=${MUT_RESULTS:-/var/tmp/mutants-$(date +%Y%m%d-%H%M%S).tsv}
 repo=$(cd "$(dirname "$(readlink -f "$0")")/.." && pwd)
 die() { echo "mutation.sh: $*" >&2; exit 1; }
