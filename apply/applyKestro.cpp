@@ -231,6 +231,8 @@ int runLogged(const char* cmd, CommandLog how) {
   return rc;
 }
 
+std::string statusText(int rc) { return "rc = " + std::to_string(rc); }
+
 void startup() {
   starttime = time(nullptr);
   mkdir(maintRoot, 0755);

@@ -5,6 +5,7 @@
 #define DELTAMAINT_APPLYKESTRO_H
 
 #include <ctime>
+#include <string>
 
 #include "fixed_paths.h"
 #include "maint.h"
@@ -99,6 +100,8 @@ const char* shellValue(const char* item, const char* value);
 // signal arrived meanwhile.  Commands are composed with composeCommand: one
 // that would not fit ends the run with a message naming it.
 int runLogged(const char* cmd, CommandLog how = LOG_BEFORE);
+// "rc = N": a command's wait status as the run's messages show it.
+std::string statusText(int rc);
 // Installs the run's command handlers (refusal and signal watch).
 void installCommandHandlers();
 // Ends the run with a message naming `path` unless it is, itself, a

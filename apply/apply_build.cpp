@@ -104,11 +104,9 @@ void prepForMaint() {
   composeCommand(cmd, "/bin/umount %s >%s 2>&1", oldimagedir, tempfile);
   int rc = runLogged(cmd);
   if (rc != 0) {
-    char rcText[32];
-    snprintf(rcText, sizeof rcText, "rc = %d", rc);
     tmpfileToLog("    ", tempfile);
     logAndConsole('E', "Fatal Error: Unable to unmount %s from %s.", old_image, oldimagedir);
-    logAndConsole('E', "       Return code:  ", rcText);
+    logAndConsole('E', "       Return code:  ", statusText(rc).c_str());
     failAfterCleanup();
   }
 }

@@ -170,9 +170,8 @@ void processGzippedImage() {
     tmpfileToLog("    ", tempfile);
     return;
   }
-  char rcText[32];
-  snprintf(rcText, sizeof rcText, "rc = %d", rc);
-  logAndConsole('E', "Attempt to uncompress %s failed. Fatal error.", orig_old_image, rcText);
+  logAndConsole('E', "Attempt to uncompress %s failed. Fatal error.", orig_old_image,
+                statusText(rc).c_str());
   tmpfileToLog("    ", tempfile);
   failAfterCleanupSpaced();
 }

@@ -40,10 +40,8 @@ char* newImageTripwireRun() {
   if (rc != 0) {
     // The image must not be checked, compressed or put in place while it
     // is still mounted: the run ends here.
-    char rcText[32];
-    snprintf(rcText, sizeof rcText, "rc = %d", rc);
     tmpfileToLog("    ", tempfile);
-    logAndConsole('W', "Unable to unmount image from %s.", newimagedir, rcText);
+    logAndConsole('W', "Unable to unmount image from %s.", newimagedir, statusText(rc).c_str());
     failAfterCleanup();
   }
   return copyString(report);

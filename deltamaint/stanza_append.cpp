@@ -31,14 +31,19 @@ static FILE* openStanzaFile(const char* file) {
   return out;
 }
 
+// A stanza's opening line and its first item, "STATUS - TIMESTAMP".
+static void writeStanzaHead(FILE* out, const char* name, const char* item, const char* status,
+                            const char* timestamp) {
+  fprintf(out, "\n%s {\n", name ? name : "");
+  fprintf(out, "   %s:   %s - %s\n", item, status ? status : "", timestamp ? timestamp : "");
+}
+
 int appendClientStanza(const char* file, const char* name, const char* timestamp,
                        const char* status) {
   methodTrace trace("appendClientStanza");
   OwnedFile out(openStanzaFile(file));
   if (!out) return 1;
-  fprintf(out.get(), "\n%s {\n", name ? name : "");
-  fprintf(out.get(), "   %s:   %s - %s\n", APPLIED, status ? status : "",
-          timestamp ? timestamp : "");
+  writeStanzaHead(out.get(), name, APPLIED, status, timestamp);
   fputs("}\n", out.get());
   return 0;
 }
@@ -48,9 +53,7 @@ int appendPrepStanza(const char* file, const char* name, const char* timestamp, 
   methodTrace trace("appendPrepStanza");
   OwnedFile out(openStanzaFile(file));
   if (!out) return 1;
-  fprintf(out.get(), "\n%s {\n", name ? name : "");
-  fprintf(out.get(), "   %s:   %s - %s\n", PREPPED, status ? status : "",
-          timestamp ? timestamp : "");
+  writeStanzaHead(out.get(), name, PREPPED, status, timestamp);
   fprintf(out.get(), "   %s:   %s\n", APPLIED, NO);
   fprintf(out.get(), "   %s:   %s\n", BACKOFF, NO);
   OwnedText copy(copyString(rpms ? rpms : ""));

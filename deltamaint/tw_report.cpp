@@ -90,15 +90,19 @@ void record(array*& list, const char* text) {
 // The id of a "* UID" or "* GID" line: the text after the first '(' up to
 // the next ')' (or the line end); without '(' the text from the first digit
 // to the line end.  Returns false when the line holds neither.
+// Copies the text after an opening '(' up to the next ')' or the line end.
+static void copyParenthesised(const char* open, char* out, size_t size) {
+  size_t n = strcspn(open + 1, ")\r\n");
+  if (n >= size) n = size - 1;
+  memcpy(out, open + 1, n);
+  out[n] = '\0';
+}
+
 bool idOfLine(const char* line, bool trimBlanks, char* out, size_t size) {
   out[0] = '\0';
   const char* open = strchr(line, '(');
   if (open) {
-    const char* from = open + 1;
-    size_t n = strcspn(from, ")\r\n");
-    if (n >= size) n = size - 1;
-    memcpy(out, from, n);
-    out[n] = '\0';
+    copyParenthesised(open, out, size);
     return true;
   }
   const char* digit = line;
@@ -123,11 +127,7 @@ bool observedId(const char* line, char* out, size_t size) {
   if (!open) return false;
   open = strchr(open + 1, '(');
   if (!open) return false;
-  const char* from = open + 1;
-  size_t n = strcspn(from, ")\r\n");
-  if (n >= size) n = size - 1;
-  memcpy(out, from, n);
-  out[n] = '\0';
+  copyParenthesised(open, out, size);
   return true;
 }
 
