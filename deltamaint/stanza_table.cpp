@@ -150,8 +150,9 @@ int writeInstalledBundles(const char* filename, array* installedBundles) {
   return 0;
 }
 
-static unsigned long address(const void* p) {
-  return static_cast<unsigned long>(reinterpret_cast<uintptr_t>(p));
+// The low 32 bits of an address: the dump shows each in eight hex digits.
+static unsigned address(const void* p) {
+  return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p));
 }
 
 void printInstalledBundles(const char* tag, array* arr) {
@@ -164,8 +165,7 @@ void printInstalledBundles(const char* tag, array* arr) {
   int number = 0;
   for (array_elem* e = first(*arr); e; e = next(*e), ++number) {
     const ins_elem* ins = static_cast<const ins_elem*>(e->data);
-    // Addresses print in at least eight hex digits, in full on 64-bit hosts.
-    formatText(line, sizeof line, "%3d: %08lX - %08lX %08lX %08lX %08lX %08lX ", number,
+    formatText(line, sizeof line, "%3d: %08X - %08X %08X %08X %08X %08X ", number,
                address(ins), address(ins->name), address(ins->prep), address(ins->inst),
                address(ins->back), address(ins->rpm));
     logOnly("", line);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <regex>
 #include <string>
 #include <vector>
@@ -66,9 +67,9 @@ TEST_F(Stanzas, AppendsWriteTheirBytesWhichReadAndWriteBackUnchanged) {
   EXPECT_EQ("\n", testing::internal::GetCapturedStdout());
   const ins_elem* r = static_cast<ins_elem*>(last(*t)->data);
   char line[128];
-  snprintf(line, sizeof line, "T   2: %08lX - %08lX %08lX %08lX %08lX %08lX ", (unsigned long)r,
-           (unsigned long)r->name, (unsigned long)r->prep, (unsigned long)r->inst,
-           (unsigned long)r->back, 0ul);
+  auto low = [](const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); };
+  snprintf(line, sizeof line, "T   2: %08X - %08X %08X %08X %08X %08X ", low(r), low(r->name),
+           low(r->prep), low(r->inst), low(r->back), 0u);
   std::vector<std::string> dump = log_.lines();
   ASSERT_EQ(5u, dump.size());
   EXPECT_EQ(std::string(72, '#'), dump[0]);
