@@ -28,8 +28,9 @@ void logCommandLine(int argc, char** argv) {
 void logRPMLevel(const char* exec) {
   methodTrace trace("logRPMLevel");
   char cmd[MAINT_BUFF];
-  composeCommand(cmd, "which %s 2>/dev/null", exec ? exec : "");
-  OwnedText found(backtics(cmd));
+  // A command cut to fit its buffer is never run.
+  OwnedText found(composeCommand(cmd, "which %s 2>/dev/null", exec ? exec : "") ? backtics(cmd)
+                                                                              : copyString(""));
   if (found.get()[0] != '/') {
     logOnly("", "Error locating executable: %s", exec);
     return;
@@ -64,10 +65,13 @@ void failedMount(const char* /*cmd*/, int rc, const char* image, const char* tar
   snprintf(rcText, sizeof rcText, "rc = %d", (rc >> 8) & 0xff);
   logAndConsole('E', "Unable to mount %s for processing.", image, rcText);
   char cmd[MAINT_BUFF];
-  composeCommand(cmd, "ls -lh %s", image ? image : "");
-  logOnly("I -> ", OwnedText(backtics(cmd)).get());
-  composeCommand(cmd, "ls -ld %s", target ? target : "");
-  logOnly("D -> ", OwnedText(backtics(cmd)).get());
+  // A listing whose command was cut to fit its buffer is left out.
+  if (composeCommand(cmd, "ls -lh %s", image ? image : "")) {
+    logOnly("I -> ", OwnedText(backtics(cmd)).get());
+  }
+  if (composeCommand(cmd, "ls -ld %s", target ? target : "")) {
+    logOnly("D -> ", OwnedText(backtics(cmd)).get());
+  }
   logOnlyDelimiter(0, 2);
 }
 

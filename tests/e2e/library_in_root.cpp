@@ -70,6 +70,20 @@ TEST(Files, ShellPatternsLinksAndLineSplitting) {
   EXPECT_EQ(1, buffer2file("/tmp/nodir/out", "x", "\n"));
 }
 
+// Diagnostic records never run a command cut to fit its buffer: an
+// executable at the cut path is not found, the cut listing is left out.
+TEST(Diagnostics, CommandsCutToFitTheirBufferAreNotRun) {
+  TempLog log;
+  const std::string dir = "/tmp/" + std::string(200, 'a'), exec = dir + "/" + std::string(100, 'b');
+  ASSERT_EQ(0, sh("mkdir " + dir + " && install -m 755 /dev/null " + exec.substr(0, 293)));
+  logRPMLevel(exec.c_str());
+  captured([&] { failedMount("", 32 << 8, exec.c_str(), dir.c_str()); });
+  const std::string text = log.text();  // records are cut to the log's line length
+  EXPECT_EQ(0u, text.find("T Error locating executable: /tmp/aaa")) << text;
+  EXPECT_EQ(std::string::npos, text.find("I -> ")) << text;
+  EXPECT_NE(std::string::npos, text.find("\nT D -> d")) << text;
+}
+
 TEST(Lock, LockFileIsMadeOnceAndKept) {
   sh("mkdir -p /tmp/lk && printf keep >/tmp/lk/kept && chmod 640 /tmp/lk/kept");
   mode_t old = umask(022);
