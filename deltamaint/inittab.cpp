@@ -20,11 +20,9 @@
 static const char* const SCRATCH = "/etc/inittab.sv1";
 static const char* const INSTALL_SCRATCH = "/bin/cp /etc/inittab.sv1 /etc/inittab";
 
-// Logs a command and returns its standard output.
-static OwnedText captureLogged(const char* cmd) {
-  logOnly(">>", cmd);
-  return OwnedText(backtics(cmd));
-}
+// Returns a command's standard output.  The edits log their own lines, not
+// the commands that make them.
+static OwnedText capture(const char* cmd) { return OwnedText(backtics(cmd)); }
 
 static void logTooLong(const char* what) {
   logOnly("",
@@ -38,7 +36,7 @@ static void logTooLong(const char* what) {
 // leaves /etc/inittab as it was.  The scratch copy is removed unless the
 // caller keeps it.
 static int installSedResult(const char* sedCmd, bool keepScratch) {
-  int rc = runCommand(sedCmd);
+  int rc = runCommand(sedCmd, LOG_NOT);
   if (rc != 0 || fileSize(SCRATCH) <= 0) {
     char status[32];
     snprintf(status, sizeof status, "%d", rc);
@@ -47,7 +45,7 @@ static int installSedResult(const char* sedCmd, bool keepScratch) {
     unlink(SCRATCH);
     return 0;
   }
-  runCommand(INSTALL_SCRATCH);
+  runCommand(INSTALL_SCRATCH, LOG_NOT);
   sync();
   if (!keepScratch) unlink(SCRATCH);
   return 1;
@@ -103,7 +101,7 @@ int comment_inittab_entry(const char* pattern, INITTAB flag) {
     logTooLong(pattern);
     return 0;
   }
-  OwnedText found = captureLogged(cmd);
+  OwnedText found = capture(cmd);
   chomp(found.get());
   int edited = 0;
   char* save = nullptr;
@@ -156,7 +154,7 @@ void switchSystemForApply(const char* line) {
 void addVirtualConsole(int console) {
   char cmd[MAINT_BUFF];
   composeCommand(cmd, "/usr/bin/grep -q \"^%d:2357\" /etc/inittab", console);
-  if (runCommand(cmd) == 0) return;
+  if (runCommand(cmd, LOG_NOT) == 0) return;
   composeCommand(cmd,
                  "/usr/bin/sed \"s/^%d:235/%d:2357/\" /etc/inittab 2>/dev/null >/etc/inittab.sv1",
                  console, console);
@@ -173,7 +171,7 @@ static const char* const RUNLEVEL7_BLOCK[] = {
 
 void addRunlevel7Definiition() {
   methodTrace trace("addRunlevel7Definiition");
-  if (runCommand("/usr/bin/grep -q \"(Branch maintenance)\" /etc/inittab") != 0) {
+  if (runCommand("/usr/bin/grep -q \"(Branch maintenance)\" /etc/inittab", LOG_NOT) != 0) {
     logOnly("", "Adding definition for runlevel 7 to /etc/inittab");
     OwnedText blockFile(tempfilename("addrun7.%d.file"));
     {
@@ -206,9 +204,9 @@ void addRunlevel7Definiition() {
 
 void addRunlevel7Initdefault() {
   methodTrace trace("addRunlevel7Initdefault");
-  if (runCommand("/usr/bin/grep -q \":7:initdefault:$\" /etc/inittab") == 0) return;
+  if (runCommand("/usr/bin/grep -q \":7:initdefault:$\" /etc/inittab", LOG_NOT) == 0) return;
   logAndConsole('I', "Inserting an initdefault line for runlevel 7.");
-  OwnedText found = captureLogged("/usr/bin/grep :initdefault:$ /etc/inittab");
+  OwnedText found = capture("/usr/bin/grep :initdefault:$ /etc/inittab");
   const char* entry = chomp(found.get());
   if (entry[0] == '\0' || strchr(entry, '\n')) {
     // The new entry goes after the one default entry; without exactly one
@@ -233,7 +231,7 @@ void addRunlevel7Initdefault() {
 
 int getCurrentRunlevel() {
   methodTrace trace("getCurrentRunlevel");
-  OwnedText output = captureLogged("/sbin/runlevel");
+  OwnedText output = capture("/sbin/runlevel");
   char previous[16] = "";
   char current[16] = "";
   int words = sscanf(output.get(), "%15s %15s", previous, current);
