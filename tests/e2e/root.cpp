@@ -74,7 +74,8 @@ static void replace(std::string& text, const std::string& from, const std::strin
 Outcome Root::apply(const std::string& args, const std::string& before, const std::string& after,
                     const std::string& during) {
   Outcome o = run("mkdir -p /share/out /tftpboot/image; cd /root\n" + before +
-                  "\nsetsid ${RUN:-} ${DM_TOOL_WRAPPER:-} \"$TOOL\" " + args +
+                  "\nsetsid env --default-signal=INT,QUIT ${RUN:-} ${DM_TOOL_WRAPPER:-} \"$TOOL\" " +
+                  args +
                   " </dev/null >/share/out/console 2>/share/out/errors & tool=$!\n" + during +
                   "\nwait $tool; echo $? >/share/out/status; echo $tool >/share/out/pid\n"
                   "cd /share; { :; " + after + "\n} >/share/out/after 2>&1; cd /share\n"

@@ -40,7 +40,8 @@ class Root {
   Root& operator=(const Root&) = delete;
 
   Outcome run(const std::string& script, int seconds = 300);
-  // applyKestro ARGS in the background ($tool), in its own process group:
+  // applyKestro ARGS in the background ($tool), in its own process group,
+  // SIGINT and SIGQUIT not ignored (as a start at a terminal leaves them):
   // `before` runs first in /root (it may cd elsewhere, and set RUN to a
   // command that runs the tool), `during` while it runs, `after` once it
   // has ended.
