@@ -27,6 +27,8 @@ char* stanzaFile = copyString(STANZA_FILE_NAME);
 
 time_t starttime = 0;
 char* startDir = nullptr;
+// The start directory is unknown because its path does not fit the buffer.
+static bool startDirTooLong = false;
 char* workdir = nullptr;
 char* oldimagedir = nullptr;
 char* newimagedir = nullptr;
@@ -50,13 +52,18 @@ char* newImageInodes = nullptr;
 static char umountOld[MAINT_BUFF];
 static char umountNew[MAINT_BUFF];
 static char removeWorkdir[MAINT_BUFF];
+// Where a gzipped old image is uncompressed to; the clean-up removes it.
+static char uncompressedOld[MAINT_BUFF];
 
-// Final-name files of a finishing stage that has not completed.
+// Files a finishing stage that has not completed wrote under temporary names.
 static char* partialImage = nullptr;
 static char* partialRecord = nullptr;
 
 // The signal the handler caught, 0 when none.
 static volatile sig_atomic_t caughtSignal = 0;
+// Set for each signal the run handles: those the caller did not set to be
+// ignored (a background job, nohup), which stay ignored.
+static volatile sig_atomic_t handling[NSIG];
 
 void setState(char*& variable, const char* value) {
   free(variable);
@@ -125,7 +132,10 @@ void cleanupWorkDir(int sig) {
     }
     quietShell(removeWorkdir);
   }
-  for (int s : HANDLED_SIGNALS) signal(s, SIG_DFL);
+  if (uncompressedOld[0]) unlink(uncompressedOld);
+  for (int s : HANDLED_SIGNALS) {
+    if (handling[s]) signal(s, SIG_DFL);
+  }
 }
 
 void setPartialOutput(const char* image, const char* record) {
@@ -142,6 +152,7 @@ void clearPartialOutput() {
 static void removePartialOutput() {
   if (partialImage) unlink(partialImage);
   if (partialRecord) unlink(partialRecord);
+  if (uncompressedOld[0]) unlink(uncompressedOld);
 }
 
 [[noreturn]] static void recordFailureAndExit() {
@@ -178,6 +189,8 @@ void failKeepingWorkDir() {
 }
 
 void requirePlainPath(const char* path, bool directory) {
+  // A signal's clean-up removes the mount points: that is no planted link.
+  checkInterrupted();
   struct stat st;
   if (lstat(path, &st) == 0 && (directory ? S_ISDIR(st.st_mode) : S_ISREG(st.st_mode))) return;
   logAndConsole('E',
@@ -207,7 +220,8 @@ static void refuseCommand(const char* cut) {
 // The shell itself killed by one of the run's signals counts like the
 // handler having caught it: the run must not go on.
 static void watchCommand(int status) {
-  if (status != -1 && WIFSIGNALED(status) && isHandledSignal(WTERMSIG(status))) {
+  if (status != -1 && WIFSIGNALED(status) && isHandledSignal(WTERMSIG(status)) &&
+      handling[WTERMSIG(status)]) {
     caughtSignal = WTERMSIG(status);
   }
 }
@@ -224,6 +238,7 @@ const char* shellValue(const char* item, const char* value) {
 }
 
 int runLogged(const char* cmd, CommandLog how) {
+  checkInterrupted();
   int rc = runCommand(cmd, how);
   int error = errno;
   checkInterrupted();
@@ -243,8 +258,11 @@ void startup() {
   setupLogrotate();
   char cwd[MAINT_BUFF];
   // A start directory longer than the buffer stays unknown; a relative
-  // bundle name then cannot be resolved against it (parseCommandLine).
-  setState(startDir, getcwd(cwd, sizeof cwd) ? cwd : nullptr);
+  // bundle name then cannot be resolved against it (parseCommandLine).  One
+  // that cannot be read (removed) is passed over.
+  bool known = getcwd(cwd, sizeof cwd) != nullptr;
+  startDirTooLong = !known && errno == ERANGE;
+  setState(startDir, known ? cwd : nullptr);
 }
 
 void authorize(int argc, char** argv) {
@@ -270,11 +288,26 @@ void authorize(int argc, char** argv) {
   formatText(umountOld, sizeof umountOld, "/bin/umount %s 2>/dev/null", oldimagedir);
   formatText(umountNew, sizeof umountNew, "/bin/umount %s 2>/dev/null", newimagedir);
   formatText(removeWorkdir, sizeof removeWorkdir, "/bin/rm -rf %s 2>/dev/null", workdir);
+  formatText(uncompressedOld, sizeof uncompressedOld, "%s",
+             OwnedText(tempfilename("temp.%d.old")).get());
+}
+
+// Blocks the handled signals (true) or lets them through again (false).
+static void blockSignals(bool block) {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int s : HANDLED_SIGNALS) sigaddset(&set, s);
+  sigprocmask(block ? SIG_BLOCK : SIG_UNBLOCK, &set, nullptr);
 }
 
 void buildWorkDirs() {
   mkdir(maintRoot, 0755);
-  for (int s : HANDLED_SIGNALS) signal(s, cleanupWorkDir);
+  for (int s : HANDLED_SIGNALS) {
+    struct sigaction before;
+    if (sigaction(s, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    handling[s] = 1;
+    signal(s, cleanupWorkDir);
+  }
   const char* dirs[] = {workdir, oldimagedir, newimagedir};
   for (const char* dir : dirs) {
     if (directoryExists(dir)) continue;
@@ -361,7 +394,7 @@ void parseCommandLine(int argc, char** argv) {
   if (!formatText(name, sizeof name, "%s%s", bundle, hasTar ? "" : ".tar")) {
     bundleMissing('E', tooLong, name);
   }
-  if (name[0] != '/') {
+  if (name[0] != '/' && (startDir || startDirTooLong)) {
     if (!startDir) {
       bundleMissing('E',
                     "Fatal error: The start directory is longer than 299 characters, so "
@@ -396,13 +429,17 @@ int main(int argc, char** argv) {
     argv = replacement;
   }
   setupForTranslation("applyKestro");
+  ignoreBrokenPipes();
   installCommandHandlers();
   startup();
   authorize(argc, argv);
   logRPMLevel("applyKestro");
   buildWorkDirs();
   parseCommandLine(argc, argv);
-  if (checkTripwireVersion() == 1) failAfterCleanup();
+  checkInterrupted();
+  int checker = checkTripwireVersion();
+  checkInterrupted();
+  if (checker == 1) failAfterCleanup();
   extractControlFiles();
   parseMaintData();
   processImageNames();
@@ -410,13 +447,18 @@ int main(int argc, char** argv) {
   applyMaintToNewImage();
   validateNewImage();
   finishNewImage();
-  checkInterrupted();
-  clearPartialOutput();
   cleanupWorkDir(-1);
+  // From the last check until the "OK" stanza is written no signal is taken:
+  // one caught up to here fails the run, one that comes later waits.
+  blockSignals(true);
+  checkInterrupted();
+  placeNewImage();
+  clearPartialOutput();
   logAndPrintElapsedTime(static_cast<unsigned long>(starttime),
                          static_cast<unsigned long>(time(nullptr)));
   logOnlyDelimiter(0, 2);
   appendClientStanza(clientBundles, maintBundle, canonicalDate(nullptr), OK);
+  blockSignals(false);
   char removeTemp[MAINT_BUFF];
   composeCommand(removeTemp, "rm -rf %s", TEMP_ROOT);
   runCommand(removeTemp, LOG_NOT);

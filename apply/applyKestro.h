@@ -66,8 +66,12 @@ void applyMaintToNewImage();
 void validateNewImage();
 char* newImageTripwireRun();
 
-// Finishing: filesystem check, compression or rename, checksum record.
+// Finishing: filesystem check, checksum, compression, and the image and
+// its checksum record written under temporary names; placeNewImage then
+// renames each over its final name, so that an earlier file there stays
+// as it was until the new one is complete.
 void finishNewImage();
+void placeNewImage();
 char* createImageMD5(char* image);
 char* createImageMD5(const char* image);
 void buildNewImageMD5(char* localmd5);
@@ -87,8 +91,8 @@ void buildNewImageMD5(const char* localmd5);
 // newline after it on the console.
 [[noreturn]] void failAfterCleanupSpaced();
 
-// Names the files the finishing stage is writing under their final names;
-// a failure ending removes them, so no image is left in place by a run that
+// Names the files the finishing stage is writing under temporary names; a
+// failure ending removes them, so no image is put in place by a run that
 // did not end "OK".  clearPartialOutput keeps them.
 void setPartialOutput(const char* image, const char* record);
 void clearPartialOutput();

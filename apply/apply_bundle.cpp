@@ -126,6 +126,29 @@ static std::string datelessName(const char* image) {
   return name;
 }
 
+// True when `text` ends with `tail`.
+static bool endsWith(const char* text, const char* tail) {
+  size_t n = strlen(text), m = strlen(tail);
+  return n >= m && strcmp(text + n - m, tail) == 0;
+}
+
+// Ends the run when the new image, or its checksum record, would take the
+// old image's name, when it would take the mount point's, or when its name
+// is that of an image under construction (which the start-up removes).
+static void refuseCollidingNames() {
+  if (strcmp(orig_new_image, orig_old_image) != 0 &&
+      md5RecordPath(orig_new_image) != orig_old_image &&
+      strcmp(orig_new_image, IMAGE_MOUNT_POINT) != 0 &&
+      !endsWith(orig_new_image, ".ImageInProcess")) {
+    return;
+  }
+  logAndConsole('E',
+                "Fatal error: The new image name %s collides with %s, the old image, the mount "
+                "point or an image under construction. Exiting.",
+                orig_new_image, orig_old_image);
+  failAfterCleanup();
+}
+
 void processImageNames() {
   logOnly("", "Old Image Name   = %s", orig_old_image);
   logOnly("", "New Image Name   = %s", orig_new_image);
@@ -140,7 +163,7 @@ void processImageNames() {
     std::string newAlternative = datelessName(orig_new_image);
     if (!newAlternative.empty()) setState(orig_new_image, newAlternative.c_str());
   }
-  if (fileExists(orig_new_image)) unlink(orig_new_image);
+  refuseCollidingNames();
   if (strstr(orig_old_image, ".gz") || strstr(orig_new_image, ".gz")) {
     processGzippedImage();
   } else {

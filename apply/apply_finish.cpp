@@ -1,6 +1,9 @@
 // apply_finish.cpp - finishing the new image: filesystem check, checksum,
-// compression or rename to the final name, and the checksum record.
+// compression, the checksum record, and both put in place under their
+// final names.
+#include <errno.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -23,24 +26,32 @@ char* createImageMD5(const char* image) {
 
 char* createImageMD5(char* image) { return createImageMD5(static_cast<const char*>(image)); }
 
-void buildNewImageMD5(const char* localmd5) {
-  std::string path = md5RecordPath(orig_new_image);
-  long long compressed = imagesGzipped ? fileSize64(orig_new_image) : 0;
+// Writes the checksum record of the image `image` (the file whose size a
+// gzipped record gives) to `path`.
+static void writeImageMD5(const char* localmd5, const char* image, const char* path) {
+  long long compressed = imagesGzipped ? fileSize64(image) : 0;
   std::string line = md5RecordLine(localmd5, atoll(newImageSize), imagesGzipped != 0, compressed);
-  buffer2file(path.c_str(), line.c_str(), "\n");
+  buffer2file(path, line.c_str(), "\n");
   char cmd[MAINT_BUFF];
-  composeCommand(cmd, "chmod +x %s", path.c_str());
+  composeCommand(cmd, "chmod +x %s", path);
   runCommand(cmd, LOG_NOT);
+}
+
+void buildNewImageMD5(const char* localmd5) {
+  writeImageMD5(localmd5, orig_new_image, md5RecordPath(orig_new_image).c_str());
 }
 
 void buildNewImageMD5(char* localmd5) { buildNewImageMD5(static_cast<const char*>(localmd5)); }
 
-// Removes a symbolic link at `path`, so that a redirection or a write to
-// the name creates a file there instead of writing where the link points.
-static void removeLink(const char* path) {
-  struct stat st;
-  if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) unlink(path);
-}
+// The finished image and its record under their temporary names, in
+// /tftpboot/image beside the final ones; names ending in ".ImageInProcess"
+// are removed by the next run's start-up if this one dies.
+static std::string finishedImage;
+static std::string finishedRecord;
+
+// Removes whatever stands at a temporary name, without following a link,
+// so that the run creates the file there itself.
+static void clearName(const std::string& path) { unlink(path.c_str()); }
 
 void finishNewImage() {
   // The bundle's scripts could reach the image's name while they ran: the
@@ -48,34 +59,52 @@ void finishNewImage() {
   requirePlainPath(new_image, false);
   logOnly("", "Running filesystem check on the newly generated image file.");
   char cmd[MAINT_BUFF];
-  composeCommand(cmd, "/sbin/e2fsck -f %s 2>%s", new_image, tempfile);
-  runLogged(cmd);
+  // A check that only reports: no question, no terminal needed.
+  composeCommand(cmd, "/sbin/e2fsck -f -n %s >%s 2>&1 </dev/null", new_image, tempfile);
+  int rc = runLogged(cmd);
   tmpfileToLog("    ", tempfile);
+  // Exit status 4 and above: errors left in the filesystem, or no check.
+  if (rc == -1 || !WIFEXITED(rc) || WEXITSTATUS(rc) >= 4) {
+    logAndConsole('E', "Fatal error: The filesystem check of the new image %s failed.", new_image,
+                  statusText(rc).c_str());
+    failAfterCleanup();
+  }
 
   OwnedText checksum(createImageMD5(new_image));
   if (checksum.get()[0] == '\0') {
     logAndConsole('E', "Fatal error: Could not take the checksum of the new image %s.", new_image);
     failAfterCleanup();
   }
-  // From here until the run has checked for signals, the final image and
-  // its record are this run's partial output.
-  std::string record = md5RecordPath(orig_new_image);
-  setPartialOutput(orig_new_image, record.c_str());
-  removeLink(orig_new_image);
-  removeLink(record.c_str());
+  finishedImage = imagesGzipped ? std::string(orig_new_image) + ".gzip.ImageInProcess" : new_image;
+  finishedRecord = md5RecordPath(orig_new_image) + ".ImageInProcess";
+  setPartialOutput(finishedImage.c_str(), finishedRecord.c_str());
+  clearName(finishedRecord);
   if (imagesGzipped) {
-    composeCommand(cmd, "/usr/bin/gzip -c %s 2>%s > %s", new_image, tempfile, orig_new_image);
+    clearName(finishedImage);
+    composeCommand(cmd, "/usr/bin/gzip -c %s 2>%s > %s", new_image, tempfile,
+                   finishedImage.c_str());
     if (runLogged(cmd) != 0) {
       logAndConsole('E', "Attempt to gzip the new image failed.");
       tmpfileToLog("    ", tempfile);
       failKeepingWorkDir();
     }
     tmpfileToLog("    ", tempfile);
-  } else {
-    rename(new_image, orig_new_image);
+    unlink(new_image);
   }
-  buildNewImageMD5(checksum.get());
-  if (fileExists(new_image)) unlink(new_image);
-  composeCommand(cmd, "chmod +x %s", orig_new_image);
+  writeImageMD5(checksum.get(), finishedImage.c_str(), finishedRecord.c_str());
+  composeCommand(cmd, "chmod +x %s", finishedImage.c_str());
   runCommand(cmd, LOG_NOT);
+}
+
+// Renames `from` over `to`; a failure ends the run.
+static void putInPlace(const std::string& from, const char* to) {
+  if (rename(from.c_str(), to) == 0) return;
+  logAndConsole('E', "Fatal error: The new image could not be put in place as %s.", to,
+                strerror(errno));
+  failAfterCleanup();
+}
+
+void placeNewImage() {
+  putInPlace(finishedImage, orig_new_image);
+  putInPlace(finishedRecord, md5RecordPath(orig_new_image).c_str());
 }

@@ -21,6 +21,7 @@ char* newImageTripwireRun() {
   char rule[MAINT_BUFF];
   composeCommand(rule, "%s -> pugsM ;", newimagedir);
   if (buildTripControlFiles(rule, maintRoot) != 0) {
+    checkInterrupted();
     logAndPrintElapsedTime(static_cast<unsigned long>(starttime),
                            static_cast<unsigned long>(time(nullptr)));
     failAfterCleanup();
@@ -49,14 +50,16 @@ char* newImageTripwireRun() {
 
 // The number after the first ':' that follows `phrase` in `line`, read the
 // way atoi reads; leaves `count` alone when the line lacks the phrase.
-static void readCount(const char* line, const char* phrase, int& count) {
+// Returns true when it read one.
+static bool readCount(const char* line, const char* phrase, int& count) {
   const char* at = strstr(line, phrase);
-  if (!at) return;
+  if (!at) return false;
   const char* colon = strchr(at, ':');
-  if (!colon) return;
+  if (!colon) return false;
   char number[MAINT_BUFF];
   snprintf(number, sizeof number, "%s", colon + 1);
   count = atoi(skipWS(number));
+  return true;
 }
 
 void validateNewImage() {
@@ -68,16 +71,25 @@ void validateNewImage() {
   OwnedText text(file2Buffer(report));
   int total = 0;
   int errors = 0;
+  bool scanned = false;
+  bool found = false;
   if (!text) {
     logAndConsole('W', "Can not open file %s.", report, strerror(errno));
   } else {
     char* save = nullptr;
     for (char* line = strtok_r(text.get(), "\n", &save); line;
          line = strtok_r(nullptr, "\n", &save)) {
-      readCount(line, "Total objects scanned:", total);
-      readCount(line, "Total violations found:", errors);
+      scanned |= readCount(line, "Total objects scanned:", total);
+      found |= readCount(line, "Total violations found:", errors);
     }
     tmpfileToLog("    ", report);
+  }
+  // Without both counts the check did not run to its end and validated
+  // nothing; violations that a completed check found are only reported.
+  if (!scanned || !found) {
+    logAndConsole('E',
+                  "Fatal error: The tripwire check of the new image did not complete. Exiting.");
+    failAfterCleanup();
   }
   const char* format = "Total files in image: %d    Total errors: %d. ";
   char line[MAINT_BUFF];

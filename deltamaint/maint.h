@@ -362,6 +362,10 @@ char* file2Buffer(const char* filename);
 int buffer2file(const char* filename, const char* input, char* breakchar);
 int buffer2file(const char* filename, const char* input, const char* breakchar);
 
+// Ignores SIGPIPE, so that a console whose reader has gone makes writes
+// fail instead of ending the process; the commands runShell starts get the
+// action the process had before.
+void ignoreBrokenPipes();
 // Runs `command` through "/bin/sh -c" and waits for it.  Returns what
 // system() would: the wait status, or -1 when no shell could be started.
 // Nothing is logged; runCommand is the way a command of the tool runs.

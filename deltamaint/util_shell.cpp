@@ -3,6 +3,7 @@
 // captures a command's output.
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,12 +16,26 @@
 
 int backticsRC = 0;
 
+// True when ignoreBrokenPipes found SIGPIPE at its default action: the
+// commands then get the default back.
+static bool pipeDefaultForCommands = false;
+
+void ignoreBrokenPipes() {
+  struct sigaction ignore, before;
+  memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  if (sigaction(SIGPIPE, &ignore, &before) == 0) {
+    pipeDefaultForCommands = before.sa_handler == SIG_DFL;
+  }
+}
+
 int runShell(const char* command) {
   if (!command) return -1;
   fflush(nullptr);
   pid_t pid = fork();
   if (pid < 0) return -1;
   if (pid == 0) {
+    if (pipeDefaultForCommands) signal(SIGPIPE, SIG_DFL);
     execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
     _exit(127);
   }

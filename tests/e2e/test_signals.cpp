@@ -7,7 +7,7 @@
 // loop device, working directory, mount point or image under a final name;
 // the next run of the same bundle must end "OK".  CI runs one case per
 // command, the signals and both ways rotating; DM_SIGNAL_MATRIX=full runs
-// all 112.
+// all 144.
 #include <cstdlib>
 
 #include "root.h"
@@ -36,6 +36,11 @@ const Command COMMANDS[] = {
     {"Unmount", "plain", "umount", "zor_image"},
     {"E2fsck", "plain", "e2fsck", "-f"},
     {"Gzip", "gz", "gzip", "ImageInProcess"},
+    // Outside the runner: start-up, version query, checker keys, last clean-up.
+    {"StaleRemoval", "plain", "rm", "ImageInProcess"},
+    {"VersionQuery", "plain", "rpm", "-q tripwire"},
+    {"CheckerKeys", "plain", "twadmin", ""},  // it hides its arguments
+    {"FinalCleanUp", "plain", "rm", "-rf /tmp/maint_zor/maint"},
 };
 const char* const SIGNALS[] = {"TERM", "INT", "QUIT", "HUP"};
 const int NUMBERS[] = {15, 2, 3, 1};
@@ -49,7 +54,7 @@ struct Case {
 std::vector<Case> matrix() {
   const char* full = getenv("DM_SIGNAL_MATRIX");
   std::vector<Case> cases;
-  for (int i = 0; i < 14; ++i)
+  for (int i = 0; i < int(sizeof COMMANDS / sizeof COMMANDS[0]); ++i)
     for (int s = 0; s < 8; ++s)
       if ((full && std::string(full) == "full") || s == (i % 4) * 2 + (i / 4) % 2)
         cases.push_back({&COMMANDS[i], s / 2, s % 2 == 1});
