@@ -49,7 +49,9 @@ static void showTwadminFailure(const char* message, const char* output) {
   tmpfileToLog("    ", output);
 }
 
-// Makes one key file unless it is there; returns the twadmin status.
+// Makes one key file unless it is there; returns the twadmin status.  A
+// twadmin that failed or was killed may have left part of a key: it is
+// removed, so that the next run makes the key again.
 static int buildKey(const char* optionFormat, const char* keyFile, const char* output) {
   if (fileExists(keyFile)) return 0;
   char options[MAINT_BUFF];
@@ -58,6 +60,7 @@ static int buildKey(const char* optionFormat, const char* keyFile, const char* o
   composeCommand(cmd, "/usr/sbin/twadmin -m G %s >%s 2>&1", options, output);
   int rc = runCommand(cmd, LOG_WITH_STATUS);
   if (rc != 0) {
+    unlink(keyFile);
     showTwadminFailure(
         "Attempt to build tripwire control files failed. See following error message.", output);
   }
@@ -86,6 +89,7 @@ static int buildConfig(const char* output) {
                  output);
   int rc = runCommand(cmd, LOG_WITH_STATUS);
   if (rc != 0) {
+    unlink(local_twConfigFile);  // as a key: never a partial one kept
     showTwadminFailure("Attempt to build tripwire config file failed. See following error message.",
                        output);
   } else {

@@ -36,10 +36,10 @@ const Command COMMANDS[] = {
     {"Unmount", "plain", "umount", "zor_image"},
     {"E2fsck", "plain", "e2fsck", "-f"},
     {"Gzip", "gz", "gzip", "ImageInProcess"},
-    // Outside the runner: start-up, version query, checker keys, last clean-up.
+    // Outside the runner: start-up, checker keys, version query, last clean-up.
     {"StaleRemoval", "plain", "rm", "ImageInProcess"},
-    {"VersionQuery", "plain", "rpm", "-q tripwire"},
     {"CheckerKeys", "plain", "twadmin", ""},  // it hides its arguments
+    {"VersionQuery", "plain", "rpm", "-q tripwire"},
     {"FinalCleanUp", "plain", "rm", "-rf /tmp/maint_zor/maint"},
 };
 const char* const SIGNALS[] = {"TERM", "INT", "QUIT", "HUP"};
