@@ -27,14 +27,15 @@ char* createImageMD5(const char* image) {
 char* createImageMD5(char* image) { return createImageMD5(static_cast<const char*>(image)); }
 
 // Writes the checksum record of the image `image` (the file whose size a
-// gzipped record gives) to `path`.
-static void writeImageMD5(const char* localmd5, const char* image, const char* path) {
+// gzipped record gives) to `path`; buffer2file's result.
+static int writeImageMD5(const char* localmd5, const char* image, const char* path) {
   long long compressed = imagesGzipped ? fileSize64(image) : 0;
   std::string line = md5RecordLine(localmd5, atoll(newImageSize), imagesGzipped != 0, compressed);
-  buffer2file(path, line.c_str(), "\n");
+  int rc = buffer2file(path, line.c_str(), "\n");
   char cmd[MAINT_BUFF];
   composeCommand(cmd, "chmod +x %s", path);
   runCommand(cmd, LOG_NOT);
+  return rc;
 }
 
 void buildNewImageMD5(const char* localmd5) {
@@ -91,20 +92,35 @@ void finishNewImage() {
     tmpfileToLog("    ", tempfile);
     unlink(new_image);
   }
-  writeImageMD5(checksum.get(), finishedImage.c_str(), finishedRecord.c_str());
+  if (writeImageMD5(checksum.get(), finishedImage.c_str(), finishedRecord.c_str()) != 0) {
+    logAndConsole('E', "Fatal error: Could not write the checksum record %s.",
+                  finishedRecord.c_str());
+    failAfterCleanup();
+  }
   composeCommand(cmd, "chmod +x %s", finishedImage.c_str());
   runCommand(cmd, LOG_NOT);
 }
 
-// Renames `from` over `to`; a failure ends the run.
-static void putInPlace(const std::string& from, const char* to) {
-  if (rename(from.c_str(), to) == 0) return;
+// Renames `from` over `to`, or (`checkOnly`) ends the run when a directory
+// there would stop the rename; a failed rename ends the run too.
+static void putInPlace(const std::string& from, const char* to, bool checkOnly) {
+  struct stat st;
+  if (checkOnly) {
+    if (lstat(to, &st) != 0 || !S_ISDIR(st.st_mode)) return;
+    errno = EISDIR;
+  } else if (rename(from.c_str(), to) == 0) {
+    return;
+  }
   logAndConsole('E', "Fatal error: The new image could not be put in place as %s.", to,
                 strerror(errno));
   failAfterCleanup();
 }
 
 void placeNewImage() {
-  putInPlace(finishedImage, orig_new_image);
-  putInPlace(finishedRecord, md5RecordPath(orig_new_image).c_str());
+  std::string record = md5RecordPath(orig_new_image);
+  // The record's name is checked first: once the image is in place its
+  // record must not be left behind.
+  putInPlace(finishedRecord, record.c_str(), true);
+  putInPlace(finishedImage, orig_new_image, false);
+  putInPlace(finishedRecord, record.c_str(), false);
 }
