@@ -213,8 +213,12 @@ static void makeWorkDir() {
       std::string(tmp && tmp[0] == '/' ? tmp : "/var/tmp") + "/makeKestroBundle.XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  if (!mkdtemp(name.data()) || !shellSafe(name.data())) {
-    bbFail("Fatal error: Unable to create working directory %s.", pattern.c_str(), strerror(errno));
+  // The name goes into command lines: one a shell would split or expand
+  // (from TMPDIR) is refused before anything is made.
+  int error = shellSafe(name.data()) ? 0 : EINVAL;
+  if (error == 0 && !mkdtemp(name.data())) error = errno;
+  if (error != 0) {
+    bbFail("Fatal error: Unable to create working directory %s.", pattern.c_str(), strerror(error));
   }
   build.work = name.data();
   chmod(build.work.c_str(), 0700);

@@ -101,7 +101,7 @@ TEST_P(MakeKestroBundleRefusal, Run) {
   Outcome o = root.run(HELPERS + "mkdir -p /tmp/old/etc /tmp/new/etc; echo a >/tmp/old/etc/a\n"
                        "mk_image /tmp/old /tftpboot/image/pos-1.0 ext2 && cp -a /tmp/old/. /tmp/new\n" + r.setup +
                        "\nZOR_MTRACE= \"$MKB\" -M " + r.args + " >console 2>&1; echo $?\n"
-                       "ls -d /var/tmp/makeKestroBundle.* *.tar /tmp/*.tar 2>/dev/null\n"
+                       "ls -d \"${TMPDIR:-/var/tmp}\"/makeKestroBundle.* *.tar /tmp/*.tar 2>/dev/null\n"
                        "cp /var/log/maint/makeKestroBundle.log log");
   EXPECT_EQ("1\n", o.out) << o;
   EXPECT_NE(std::string::npos, root.read("console").find(r.shows)) << root.read("console");

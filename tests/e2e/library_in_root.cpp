@@ -84,6 +84,23 @@ TEST(Diagnostics, CommandsCutToFitTheirBufferAreNotRun) {
   EXPECT_NE(std::string::npos, text.find("\nT D -> d")) << text;
 }
 
+// Records of the running system that the library offers and no command
+// writes today: directory listings, the disk space, the processes.
+TEST(Records, ListingsDiskSpaceAndProcesses) {
+  ASSERT_EQ(0, sh("mkdir -p /tmp/dl/sub && touch /tmp/dl/f /tmp/dl/sub/g"));
+  for (int recurse : {0, 1}) {
+    TempLog log;
+    dirListToLog("  ", "/tmp/dl", recurse);
+    std::vector<std::string> listed = lines(log.text());
+    EXPECT_EQ(recurse ? 4u : 3u, listed.size());
+    for (const std::string& line : listed) EXPECT_GLOB("T   [-d]rw* /tmp/dl*", line);
+  }
+  TempLog log;
+  EXPECT_GLOB("  Disk space:\n    Filesystem *", captured([] { logAndPrintDiskSpace(2, 4, "Disk space:"); }));
+  logRunningProcesses();
+  EXPECT_GLOB("T   Disk space:\nT     Filesystem *\nT Running processes:\nT     *PID TTY*\n \n", log.text());
+}
+
 TEST(Lock, LockFileIsMadeOnceAndKept) {
   sh("mkdir -p /tmp/lk && printf keep >/tmp/lk/kept && chmod 640 /tmp/lk/kept");
   mode_t old = umask(022);

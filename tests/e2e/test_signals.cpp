@@ -9,59 +9,49 @@
 // command, the signals and both ways rotating; DM_SIGNAL_MATRIX=full runs
 // all 144.
 #include <cstdlib>
+#include <sstream>
 
 #include "root.h"
 
 namespace {
 
-struct Command {
-  const char* name;
-  const char* fixture;
-  const char* program;  // as the kernel names the process
-  const char* text;     // in its arguments: the run's own call
-};
+// A command of signals.tsv: name, fixture, program, text.
+using Command = std::vector<std::string>;
 
-const Command COMMANDS[] = {
-    {"BundleUnpack", "plain", "tar", "-xf /var/maint/downloads/b.tar"},
-    {"Gunzip", "gz", "gunzip", "-c"},
-    {"OldImageMount", "plain", "mount", "-r"},
-    {"Dd", "plain", "dd", "of="},
-    {"Mke2fs", "plain", "mke2fs", "-F"},
-    {"Tune2fs", "gz", "tune2fs", "-j"},
-    {"Cp", "plain", "cp", "-a"},
-    {"Bash1", "plain", "maint_cmd_bash1", ""},
-    {"PayloadTar", "plain", "tar", "--same-owner"},
-    {"Bash2", "plain", "maint_cmd_bash2", ""},
-    {"Checker", "plain", "tripwire", ""},  // static: its first open comes late
-    {"Unmount", "plain", "umount", "zor_image"},
-    {"E2fsck", "plain", "e2fsck", "-f"},
-    {"Gzip", "gz", "gzip", "ImageInProcess"},
-    // Outside the runner: start-up, checker keys, version query, last clean-up.
-    {"StaleRemoval", "plain", "rm", "ImageInProcess"},
-    {"CheckerKeys", "plain", "twadmin", ""},  // it hides its arguments
-    {"VersionQuery", "plain", "rpm", "-q tripwire"},
-    {"FinalCleanUp", "plain", "rm", "-rf /tmp/maint_zor/maint"},
-};
+std::vector<Command> commands() {
+  std::vector<Command> rows;
+  for (const std::string& line : lines(readFile(DM_SOURCE_DIR "/tests/e2e/signals.tsv"))) {
+    if (line[0] == '#' || line.rfind("name\t", 0) == 0) continue;
+    Command c;
+    std::istringstream fields(line);
+    for (std::string f; std::getline(fields, f, '\t');) c.push_back(f);
+    c.resize(4);  // an empty text ends the line
+    rows.push_back(c);
+  }
+  return rows;
+}
+
 const char* const SIGNALS[] = {"TERM", "INT", "QUIT", "HUP"};
 const int NUMBERS[] = {15, 2, 3, 1};
 
 struct Case {
-  const Command* command;
+  Command command;
   int signal;  // index into SIGNALS
   bool group;
 };
 
 std::vector<Case> matrix() {
   const char* full = getenv("DM_SIGNAL_MATRIX");
+  std::vector<Command> all = commands();
   std::vector<Case> cases;
-  for (int i = 0; i < int(sizeof COMMANDS / sizeof COMMANDS[0]); ++i)
-    for (int s = 0; s < 8; ++s)
+  for (size_t i = 0; i < all.size(); ++i)
+    for (size_t s = 0; s < 8; ++s)
       if ((full && std::string(full) == "full") || s == (i % 4) * 2 + (i / 4) % 2)
-        cases.push_back({&COMMANDS[i], s / 2, s % 2 == 1});
+        cases.push_back({all[i], static_cast<int>(s / 2), s % 2 == 1});
   return cases;
 }
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.command->name; }
+void PrintTo(const Case& c, std::ostream* os) { *os << c.command[0]; }
 
 class Interrupt : public E2E, public testing::WithParamInterface<Case> {};
 
@@ -69,8 +59,7 @@ TEST_P(Interrupt, Run) {
   const Case& k = GetParam();
   const char* stanza = "tail -n 3 /var/maint/clientinstall.bundles | head -n 2 | sed 's/ - .*//'\n";
   Outcome o = root.apply(
-      "-M b", std::string("use ") + k.command->fixture + "; hold " + k.command->program + " " +
-                  shellQuote(k.command->text),
+      "-M b", "use " + k.command[1] + "; hold " + k.command[2] + " " + shellQuote(k.command[3]),
       std::string(stanza) +
           "ls -d /tmp/maint_zor/maint* /tftpboot/image/zor_image /tftpboot/image/*.md5 "
           "/tftpboot/image/pos-2.2-20060301 /tftpboot/image/pos-2.2-20060301.gz 2>/dev/null\n"
@@ -88,7 +77,7 @@ TEST_P(Interrupt, Run) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, Interrupt, testing::ValuesIn(matrix()),
                          [](const testing::TestParamInfo<Case>& i) {
-                           return std::string(i.param.command->name) + "_SIG" +
+                           return i.param.command[0] + "_SIG" +
                                   SIGNALS[i.param.signal] + (i.param.group ? "_ToGroup" : "_ToTool");
                          });
 
