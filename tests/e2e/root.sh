@@ -31,8 +31,8 @@ standin() {
     if [ ! -s "$cache/$pkg" ]; then
         top=$(mktemp -d)
         printf '%s\n' 'Name: tripwire' "Version: $1" 'Release: 2' 'Summary: tripwire stand-in' \
-            'License: GPL' 'BuildArch: noarch' '%description' 'Registers tripwire.' '%files' >"$top/tw.spec"
-        rpmbuild -bb --quiet --define "_topdir $top" "$top/tw.spec" >"$top/log" 2>&1 &&
+            'License: GPL' 'BuildArch: noarch' '%description' 'Registers tripwire.' '%files' >"$top/tripwire.build"
+        rpmbuild -bb --quiet --define "_topdir $top" "$top/tripwire.build" >"$top/log" 2>&1 &&
             cp "$top/RPMS/noarch/$pkg" "$cache/$pkg" || { cat "$top/log" >&2; return 1; }
         rm -rf "$top"
     fi
