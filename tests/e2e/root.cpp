@@ -120,31 +120,9 @@ std::string shellQuote(const std::string& word) {
   return q + "'";
 }
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) out.push_back(line);
-  return out;
-}
-
 testing::AssertionResult globMatch(const char*, const char* textExpr, const std::string& glob,
                                    const std::string& text) {
   if (fnmatch(glob.c_str(), text.c_str(), 0) == 0) return testing::AssertionSuccess();
   return testing::AssertionFailure() << textExpr << " does not match\n--- pattern ---\n"
                                      << glob << "\n--- text ---\n" << text << "\n---";
-}
-
-std::string stamped(const std::string& log) {
-  static const std::regex stamp(
-      "^\\d\\d/(0\\d|1[012])/[0-3]\\d-([01]\\d|2[0-3]):[0-5]\\d:[0-5]\\d - ");
-  std::string out;
-  for (const std::string& line : lines(log)) out += std::regex_replace(line, stamp, "T ") + "\n";
-  return out;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "text.h"
+
 struct Outcome {
   int status = -1;       // the script's exit status (124: timed out)
   std::string out, err;  // its standard output and error
@@ -79,14 +81,10 @@ class E2E : public testing::Test {
 };
 
 std::string shellQuote(const std::string& word);
-std::vector<std::string> lines(const std::string& text);
 // The whole text matches the fnmatch(3) pattern ('*' spans lines too).
 testing::AssertionResult globMatch(const char*, const char*, const std::string& glob,
                                    const std::string& text);
 #define EXPECT_GLOB(glob, text) EXPECT_PRED_FORMAT2(globMatch, glob, text)
-// The log with each record's stamp checked and written as "T ".
-std::string stamped(const std::string& log);
-std::string readFile(const std::string& path);
 extern const std::string START;  // the console's first lines of a run
 extern const std::string DELIM;  // the log's delimiter line
 

@@ -22,31 +22,15 @@ TempLog::~TempLog() {
   std::filesystem::remove_all(dir_);
 }
 
-std::vector<std::string> TempLog::lines() const {
-  static const std::regex stamp(R"(^\d\d/\d\d/\d\d-\d\d:\d\d:\d\d - )");
-  std::vector<std::string> out;
-  std::istringstream in(readWholeFile(path_));
-  std::string line;
-  while (std::getline(in, line)) {
-    if (std::regex_search(line, stamp)) line = "T " + line.substr(20);
-    out.push_back(line);
-  }
-  return out;
-}
+std::vector<std::string> TempLog::lines() const { return ::lines(stamped(readFile(path_))); }
 
-std::string readWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 void writeWholeFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
 std::vector<Row> caseRows(const std::string& name) {
-  std::istringstream in(readWholeFile(DM_TEST_DATA "/cases/" + name + ".tsv"));
+  std::istringstream in(readFile(DM_TEST_DATA "/cases/" + name + ".tsv"));
   std::vector<Row> rows;
   bool header = true;
   for (std::string line; std::getline(in, line);) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "text.h"
+
 class TempLog {
  public:
   TempLog();
@@ -24,7 +26,6 @@ class TempLog {
   std::string path_;
 };
 
-std::string readWholeFile(const std::string& path);
 void writeWholeFile(const std::string& path, const std::string& text);
 
 // The rows of tests/data/cases/NAME.tsv, one case a line: fields split at

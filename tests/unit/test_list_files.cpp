@@ -47,9 +47,9 @@ TEST(List, LineFilesInAndOut) {
   std::string file = log.dir() + "/list.txt";
   array* arr = listOf("a\nb c\n");
   arrayToFile(file.c_str(), arr);
-  EXPECT_EQ("a\nb c\n\n", readWholeFile(file));
+  EXPECT_EQ("a\nb c\n\n", readFile(file));
   arrayToFile(file.c_str(), nullptr);
-  EXPECT_EQ("", readWholeFile(file));
+  EXPECT_EQ("", readFile(file));
   std::string bad = log.dir() + "/no/dir/f";
   arrayToFile(bad.c_str(), arr);
   deleteArray(arr);
@@ -113,8 +113,8 @@ TEST(BackoffList, DeletedThenChangedThenOriginalsNeverThroughALink) {
     myAddedFiles = listOf("/etc/new");  // not a list the backoff restores
     EXPECT_EQ(c.lines, buildBackoffFileList(out.c_str()));
     EXPECT_FALSE(std::filesystem::is_symlink(out));
-    EXPECT_EQ(c.text, readWholeFile(out));
-    EXPECT_EQ("keep\n", readWholeFile(target));
+    EXPECT_EQ(c.text, readFile(out));
+    EXPECT_EQ("keep\n", readFile(target));
     freeChangeLists();
   }
   myDeletedFiles = listOf("/etc/old");

@@ -56,7 +56,7 @@ TEST_F(Stanzas, AppendsWriteTheirBytesWhichReadAndWriteBackUnchanged) {
       "   rpm: zeta-1.0\n   rpm: alpha-2\n}\n"
       "\n/var/maint/b1.tar {\n   Applied:   Failed - T2\n}\n"
       "\nb2 {\n   Prepped:   Failed - T3\n   Applied:   No\n   Backoff:   No\n}\n";
-  EXPECT_EQ(bytes, readWholeFile(path()));
+  EXPECT_EQ(bytes, readFile(path()));
   array* t = readInstalledBundles(path().c_str());
   std::string copy = log_.dir() + "/copy";
   EXPECT_EQ(0, writeInstalledBundles(copy.c_str(), t));
@@ -76,7 +76,7 @@ TEST_F(Stanzas, AppendsWriteTheirBytesWhichReadAndWriteBackUnchanged) {
   EXPECT_EQ("T Number of array entries: 3 - Tag read", dump[1]);
   EXPECT_EQ(line, dump[4]);
   freeInstalledBundles(t);
-  EXPECT_EQ(bytes, readWholeFile(copy));
+  EXPECT_EQ(bytes, readFile(copy));
 }
 
 TEST_F(Stanzas, HandWrittenFilesReadAndWriteBack) {
@@ -89,7 +89,7 @@ TEST_F(Stanzas, HandWrittenFilesReadAndWriteBack) {
     array* t = readInstalledBundles(path().c_str());
     EXPECT_EQ(0, writeInstalledBundles(path().c_str(), t));
     freeInstalledBundles(t);
-    EXPECT_EQ(c[3] == "=" ? c[1] : c[3], readWholeFile(path()));
+    EXPECT_EQ(c[3] == "=" ? c[1] : c[3], readFile(path()));
   }
 }
 
@@ -160,7 +160,7 @@ TEST_F(Stanzas, UpdateSetsTheNewestStanzaOfTheBundle) {
     std::string to = canonicalDate(nullptr);
     std::string out = testing::internal::GetCapturedStdout();
     setConsole(SCREEN);
-    std::string after = readWholeFile(path());
+    std::string after = readFile(path());
     std::smatch when;
     if (std::regex_search(after, when, date) && c.result == 0) {
       EXPECT_TRUE(when.str() == from || when.str() == to) << when.str();
