@@ -28,9 +28,10 @@ void logCommandLine(int argc, char** argv) {
 void logRPMLevel(const char* exec) {
   methodTrace trace("logRPMLevel");
   char cmd[MAINT_BUFF];
-  // A command cut to fit its buffer is never run.
-  OwnedText found(composeCommand(cmd, "which %s 2>/dev/null", exec ? exec : "") ? backtics(cmd)
-                                                                              : copyString(""));
+  // A command cut to fit its buffer is never run: the executable counts as
+  // not found.
+  OwnedText found(copyString(""));
+  if (composeCommand(cmd, "which %s 2>/dev/null", exec ? exec : "")) found.reset(backtics(cmd));
   if (found.get()[0] != '/') {
     logOnly("", "Error locating executable: %s", exec);
     return;
