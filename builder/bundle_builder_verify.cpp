@@ -3,6 +3,12 @@
 // the old image in /tftpboot/image.  The run must end "OK", check as many
 // objects as the built image holds and find no violation.
 //
+// The outcome is read from what the run records in the same words whatever
+// the operator's language: the status word of its stanza and the counts in
+// its log.  Its console is copied into the builder's log, which is kept in
+// English, so the run itself speaks English (LC_ALL=C); the operator sees
+// only the builder's own, translated, lines.
+//
 // applyKestro reads the checker's version from rpm.  Where rpm knows no
 // tripwire package (Debian's tripwire is not an rpm), the throwaway root
 // gets a files-less stand-in, tripwire-2.3.1-2.noarch, built there with
@@ -62,19 +68,22 @@ static void provideTripwirePackage() {
       "Registering the rpm stand-in for tripwire", VERIFY_OUT);
 }
 
-// The status of the last stanza of the status stanza file, or "".
-static std::string lastStanzaStatus() {
-  OwnedText text(file2Buffer(STANZA_FILE));
-  std::string status;
-  const char* key = "Applied:";
-  for (const char* at = text ? strstr(text.get(), key) : nullptr; at; at = strstr(at + 1, key)) {
-    const char* value = at + strlen(key);
-    while (*value == ' ') ++value;
-    const char* end = value;
-    while (*end && *end != ' ' && *end != '\n') ++end;
-    status.assign(value, static_cast<size_t>(end - value));
+// What follows the last `key` in `text` after blanks: the characters of
+// `keep` when it is given, else up to a blank or line end; "" without `key`.
+static std::string lastValueAfter(const char* text, const char* key, const char* keep) {
+  std::string value;
+  for (const char* at = text ? strstr(text, key) : nullptr; at; at = strstr(at + 1, key)) {
+    const char* start = at + strlen(key);
+    while (*start == ' ') ++start;
+    value.assign(start, keep ? strspn(start, keep) : strcspn(start, " \n"));
   }
-  return status;
+  return value;
+}
+
+// The count after the last `key` in the log, or -1.
+static long lastCount(const char* log, const char* key) {
+  std::string digits = lastValueAfter(log, key, "0123456789");
+  return digits.empty() ? -1 : strtol(digits.c_str(), nullptr, 10);
 }
 
 void verifyInSandbox() {
@@ -95,21 +104,24 @@ void verifyInSandbox() {
   binds.push_back(RootBind{build.applyKestro, build.applyKestro, true});
   enterPrivateRoot(bbPath("vroot"), binds, bbPath("vtmp"));
   if (chdir("/tmp") != 0) bbFail("Fatal error: Unable to change to /tmp.");
-  // A lock file of the throwaway root's own: the builder holds the host's.
+  // A lock file, a log and a stanza file of the throwaway root's own: the
+  // builder holds the host's lock, and the records read below must be this
+  // run's alone.
   unlink(LOCK_FILE);
+  unlink(APPLY_LOG_FILE);
+  unlink(STANZA_FILE);
   provideTripwirePackage();
 
-  composeCommand(cmd, "%s -M /tmp/%s >/tmp/apply.out 2>&1", build.applyKestro.c_str(),
+  composeCommand(cmd, "LC_ALL=C %s -M /tmp/%s >/tmp/apply.out 2>&1", build.applyKestro.c_str(),
                  bundleName.c_str());
   int rc = runCommand(cmd);
   logOnly("", "Console of the verifying apply run:");
   tmpfileToLog("    ", "/tmp/apply.out");
-  OwnedText console(file2Buffer("/tmp/apply.out"));
-  const char* totals = console ? strstr(console.get(), "Total files in image:") : nullptr;
-  long files = totals ? strtol(totals + strlen("Total files in image:"), nullptr, 10) : -1;
-  const char* errorsAt = totals ? strstr(totals, "Total errors:") : nullptr;
-  long errors = errorsAt ? strtol(errorsAt + strlen("Total errors:"), nullptr, 10) : -1;
-  std::string status = lastStanzaStatus();
+  OwnedText log(file2Buffer(APPLY_LOG_FILE));
+  long files = lastCount(log.get(), "Total files in image:");
+  long errors = lastCount(log.get(), "Total errors:");
+  OwnedText stanzas(file2Buffer(STANZA_FILE));
+  std::string status = lastValueAfter(stanzas.get(), "Applied:", nullptr);
 
   char a[32];
   char b[32];
