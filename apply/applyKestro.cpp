@@ -228,12 +228,9 @@ static void watchCommand(int status) {
 
 void installCommandHandlers() { setCommandHandlers(refuseCommand, watchCommand); }
 
-const char* shellValue(const char* item, const char* value) {
+const char* shellValue(const char* failure, const char* value) {
   if (shellSafe(value)) return value;
-  logAndConsole('E',
-                "Fatal error: The %s \"%s\" holds characters that a shell command must not be "
-                "given. Exiting.",
-                item, value ? value : "");
+  logAndConsole('E', failure, value ? value : "");
   failAfterCleanup();
 }
 

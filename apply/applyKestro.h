@@ -98,8 +98,8 @@ void setPartialOutput(const char* image, const char* record);
 void clearPartialOutput();
 
 // Returns `value` when a shell may be given it; otherwise ends the run with
-// a message naming the item.
-const char* shellValue(const char* item, const char* value);
+// `failure`, a whole sentence whose %s receives the value.
+const char* shellValue(const char* failure, const char* value);
 // Runs one of the run's commands (runCommand), then ends the run when a
 // signal arrived meanwhile.  Commands are composed with composeCommand: one
 // that would not fit ends the run with a message naming it.

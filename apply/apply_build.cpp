@@ -19,7 +19,10 @@ void prepOldImageFile() {
   requirePlainPath(oldimagedir, true);
   char cmd[MAINT_BUFF];
   composeCommand(cmd, "/bin/mount -r %s %s -o loop >%s 2>&1",
-                 shellValue("old image name", old_image), oldimagedir, tempfile);
+                 shellValue("Fatal error: The old image name \"%s\" holds characters that a shell "
+                            "command must not be given. Exiting.",
+                            old_image),
+                 oldimagedir, tempfile);
   int rc = runLogged(cmd);
   if (rc != 0) {
     tmpfileToLog("    ", tempfile);
@@ -44,7 +47,10 @@ void buildNewImageFile() {
   }
   char cmd[MAINT_BUFF];
   logOnly("", "Creating and zeroing file file to hold the new image.");
-  const char* image = shellValue("new image name", new_image);
+  const char* image = shellValue(
+      "Fatal error: The new image name \"%s\" holds characters that a shell command must not be "
+      "given. Exiting.",
+      new_image);
   // The start-up removed every image under construction, so whatever
   // stands at the name now was put there since: dd must not write through
   // a link, and a file in the way is removed, not overwritten.
@@ -54,12 +60,18 @@ void buildNewImageFile() {
     unlink(image);
   }
   composeCommand(cmd, "/bin/dd if=/dev/zero of=%s bs=1M count=%s >%s 2>&1", image,
-                 shellValue("new image size", newImageSize), tempfile);
+                 shellValue("Fatal error: The new image size \"%s\" holds characters that a shell "
+                            "command must not be given. Exiting.",
+                            newImageSize),
+                 tempfile);
   imageCommand(cmd, "Attempt to create image file for new image failed.");
 
   logOnly("", "Formatting a filesystem into the new image file.");
   composeCommand(cmd, "/sbin/mke2fs -N %s -F %s >%s 2>&1",
-                 shellValue("new image inode count", newImageInodes), image, tempfile);
+                 shellValue("Fatal error: The new image inode count \"%s\" holds characters that a "
+                            "shell command must not be given. Exiting.",
+                            newImageInodes),
+                 image, tempfile);
   imageCommand(cmd, "Attempt to format image file for new image failed.");
 
   if (strcmp(newImageFSType, "ext3") == 0) {

@@ -21,7 +21,10 @@ void extractControlFiles() {
     // The unpack below then finds nothing and the checks report it.
   }
   char cmd[MAINT_BUFF];
-  composeCommand(cmd, "/bin/tar  -xf %s 2>/dev/null", shellValue("bundle path", maintBundle));
+  composeCommand(cmd, "/bin/tar  -xf %s 2>/dev/null",
+                 shellValue("Fatal error: The bundle path \"%s\" holds characters that a shell "
+                            "command must not be given. Exiting.",
+                            maintBundle));
   runLogged(cmd);
   composeCommand(cmd, "/bin/tar -xjf %s/control.tar.bz2 2>/dev/null", workdir);
   runLogged(cmd);
@@ -187,7 +190,10 @@ void processGzippedImage() {
   setState(old_image, OwnedText(tempfilename("temp.%d.old")).get());
   char cmd[MAINT_BUFF];
   composeCommand(cmd, "/usr/bin/gunzip -c %s 2>%s > %s",
-                 shellValue("old image name", orig_old_image), tempfile, old_image);
+                 shellValue("Fatal error: The old image name \"%s\" holds characters that a shell "
+                            "command must not be given. Exiting.",
+                            orig_old_image),
+                 tempfile, old_image);
   int rc = runLogged(cmd);
   if (rc == 0) {
     tmpfileToLog("    ", tempfile);
@@ -201,7 +207,10 @@ void processGzippedImage() {
 
 int checkOldImageMD5(const char* expected) {
   char cmd[MAINT_BUFF];
-  composeCommand(cmd, "md5sum %s", shellValue("old image name", orig_old_image));
+  composeCommand(cmd, "md5sum %s",
+                 shellValue("Fatal error: The old image name \"%s\" holds characters that a shell "
+                            "command must not be given. Exiting.",
+                            orig_old_image));
   OwnedText sum(backtics(cmd));
   checkInterrupted();
   char* output = sum.get();

@@ -17,7 +17,10 @@
 
 char* createImageMD5(const char* image) {
   char cmd[MAINT_BUFF];
-  composeCommand(cmd, "md5sum %s", shellValue("image name", image));
+  composeCommand(cmd, "md5sum %s",
+                 shellValue("Fatal error: The image name \"%s\" holds characters that a shell "
+                            "command must not be given. Exiting.",
+                            image));
   char* output = backtics(cmd);
   checkInterrupted();
   output[strcspn(output, " ")] = '\0';

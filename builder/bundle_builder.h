@@ -51,7 +51,11 @@ extern bool bbInChild;
 // Commands are composed with composeCommand (one that would not fit ends
 // the run) and run with runCommand.
 // Runs `cmd`, whose output goes to `output`; a non-zero status ends the run
-// with "Fatal error: %s failed (rc = N)." naming `what`.
+// with `failure`, a whole sentence whose %s receives "rc = N".
+void bbRunOrFail(const char* cmd, const char* output, const char* failure);
+// The older form, "Fatal error: %s failed (rc = N)." naming `what`: it puts
+// an English phrase into a translated sentence; the payload packing still
+// uses it until it moves to bbRunOrFail.
 void bbRunChecked(const char* cmd, const char* what, const char* output);
 // "W/name".
 std::string bbPath(const char* name);
@@ -73,9 +77,10 @@ struct RootBind {
 // child on failure.
 void enterPrivateRoot(const std::string& base, const std::vector<RootBind>& binds,
                       const std::string& tmpSource);
-// Runs `body` in a child process and waits; ends the run when the child
-// failed or a signal arrived.  `what` names the step in messages.
-void runInChild(void (*body)(), const char* what);
+// Runs `body` in a child process and waits; ends the run when a signal
+// arrived or the child failed, then with `failure` (a whole sentence) after
+// the child's own message.
+void runInChild(void (*body)(), const char* failure);
 
 // ---------------------------------------------------------------------------
 // Tree snapshots
@@ -133,9 +138,10 @@ std::vector<std::string> payloadOrder(const std::set<std::string>& payload);
 // Steps
 // ---------------------------------------------------------------------------
 
-// Inside the build root: mounts on and unmounts from the mount point, and
-// the checker's control files in W/tw with a policy compiled from `rule`.
-void bbMountAt(const char* how, const char* source, const char* what);
+// Inside the build root: mounts on (ending the run with `failure`, as
+// bbRunOrFail does) and unmounts from the mount point, and the checker's
+// control files in W/tw with a policy compiled from `rule`.
+void bbMountAt(const char* how, const char* source, const char* failure);
 void bbUnmount(const char* path);
 void bbCheckerFiles(const char* rule);
 // Inside the build root: the checker's database of the old tree, the check

@@ -18,18 +18,18 @@
 static bool checkerFailed(int rc) { return rc == -1 || !WIFEXITED(rc) || WEXITSTATUS(rc) >= 8; }
 
 // Mounts `source` on the mount point with `how` ("-r -o loop" or "--bind").
-void bbMountAt(const char* how, const char* source, const char* what) {
+void bbMountAt(const char* how, const char* source, const char* failure) {
   char cmd[MAINT_BUFF];
   std::string out = bbPath("temp.file");
   composeCommand(cmd, "/bin/mount %s %s %s >%s 2>&1", how, source, IMAGE_MOUNT_POINT, out.c_str());
-  bbRunChecked(cmd, what, out.c_str());
+  bbRunOrFail(cmd, out.c_str(), failure);
 }
 
 void bbUnmount(const char* path) {
   char cmd[MAINT_BUFF];
   std::string out = bbPath("temp.file");
   composeCommand(cmd, "/bin/umount %s >%s 2>&1", path, out.c_str());
-  bbRunChecked(cmd, "Unmounting", out.c_str());
+  bbRunOrFail(cmd, out.c_str(), "Fatal error: Unmounting failed (%s).");
 }
 
 // The checker's keys, configuration and a policy compiled from `rule`, in
@@ -50,14 +50,15 @@ void findDifferences() {
   std::string wanted = bbPath("wanted");
   composeCommand(cmd, "/bin/mount -r %s %s -o loop >%s 2>&1", oldImage.c_str(), oldMount.c_str(),
                  bbPath("temp.file").c_str());
-  bbRunChecked(cmd, "Mounting the old image", bbPath("temp.file").c_str());
+  bbRunOrFail(cmd, bbPath("temp.file").c_str(), "Fatal error: Mounting the old image failed (%s).");
 
   logAndConsole('I', "Comparing the old image with the new tree.");
   char rule[MAINT_BUFF];
   formatText(rule, sizeof rule, "%s -> +pnugM ;\n!%s/lost+found ;", IMAGE_MOUNT_POINT,
              IMAGE_MOUNT_POINT);
   bbCheckerFiles(rule);
-  bbMountAt("--bind", oldMount.c_str(), "Mounting the old tree for the checker");
+  bbMountAt("--bind", oldMount.c_str(),
+            "Fatal error: Mounting the old tree for the checker failed (%s).");
   std::string out = bbPath("tw/init.out");
   composeCommand(cmd, "/usr/sbin/tripwire --init -e -c %s -p %s >%s 2>&1", twConfigFile(),
                  twPolicyFile(), out.c_str());
@@ -67,7 +68,8 @@ void findDifferences() {
   }
   bbUnmount(IMAGE_MOUNT_POINT);
 
-  bbMountAt("--bind -o ro", wanted.c_str(), "Mounting the new tree for the checker");
+  bbMountAt("--bind -o ro", wanted.c_str(),
+            "Fatal error: Mounting the new tree for the checker failed (%s).");
   out = bbPath("tw/check.out");
   composeCommand(cmd, "/usr/sbin/tripwire -m c -c %s -p %s -d %s >%s 2>&1", twConfigFile(),
                  twPolicyFile(), twDatabaseFile(), out.c_str());
@@ -80,7 +82,7 @@ void findDifferences() {
   std::string report = bbPath("tw/report.txt");
   composeCommand(cmd, "/usr/sbin/twprint -m r -c %s -r %s -t 4 >%s 2>&1", twConfigFile(),
                  twReportFile(), report.c_str());
-  bbRunChecked(cmd, "Printing the checker's report", nullptr);
+  bbRunOrFail(cmd, nullptr, "Fatal error: Printing the checker's report failed (%s).");
   OwnedFile in(fopen(report.c_str(), "r"));
   if (!in) bbFail("Fatal error: Unable to read the report %s.", report.c_str(), strerror(errno));
   int added = 0;

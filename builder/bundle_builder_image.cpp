@@ -19,20 +19,29 @@
 // How many differences the self-check names.
 static const size_t SHOWN_DIFFERENCES = 5;
 
-// Reads a tree and refuses names a maintenance script cannot hold.
-static void readCheckedTree(const std::string& root, Tree& tree, const char* which) {
+// Reads the new tree (`wanted`) or the old image's tree and refuses names a
+// maintenance script cannot hold.
+static void readCheckedTree(const std::string& root, Tree& tree, bool wanted) {
   std::string error;
   if (!readTree(root, tree, &error)) {
-    bbFail("Fatal error: Unable to read the %s: %s.", which, error.c_str());
+    if (wanted) bbFail("Fatal error: Unable to read the new tree: %s.", error.c_str());
+    bbFail("Fatal error: Unable to read the old image: %s.", error.c_str());
   }
   for (const auto& entry : tree) {
     if (entry.first.empty() || safeTreeName(entry.first)) continue;
     std::string name = "/" + printableName(entry.first);
+    if (wanted) {
+      bbFail(
+          "Fatal error: The name \"%s\" in the new tree cannot be written safely into a "
+          "maintenance script (quotes, backslash, control or non-ASCII characters, a blank at "
+          "the start or end of a name, or too long). Exiting.",
+          name.c_str());
+    }
     bbFail(
-        "Fatal error: The name \"%s\" in the %s cannot be written safely into a maintenance "
-        "script (quotes, backslash, control or non-ASCII characters, a blank at the start or "
-        "end of a name, or too long). Exiting.",
-        name.c_str(), which);
+        "Fatal error: The name \"%s\" in the old image cannot be written safely into a "
+        "maintenance script (quotes, backslash, control or non-ASCII characters, a blank at the "
+        "start or end of a name, or too long). Exiting.",
+        name.c_str());
   }
 }
 
@@ -56,13 +65,14 @@ static void makeImageFile(const std::string& image) {
   std::string out = bbPath("temp.file");
   composeCommand(cmd, "/bin/dd if=/dev/zero of=%s bs=1M count=%s >%s 2>&1", image.c_str(),
                  build.size.c_str(), out.c_str());
-  bbRunChecked(cmd, "Creating the new image file", out.c_str());
+  bbRunOrFail(cmd, out.c_str(), "Fatal error: Creating the new image file failed (%s).");
   composeCommand(cmd, "/sbin/mke2fs -N %s -F %s >%s 2>&1", build.inodes.c_str(), image.c_str(),
                  out.c_str());
-  bbRunChecked(cmd, "Formatting the new image file", out.c_str());
+  bbRunOrFail(cmd, out.c_str(), "Fatal error: Formatting the new image file failed (%s).");
   if (build.fstype == "ext3") {
     composeCommand(cmd, "/sbin/tune2fs -j %s >%s 2>&1", image.c_str(), out.c_str());
-    bbRunChecked(cmd, "Adding a journal to the new image file", out.c_str());
+    bbRunOrFail(cmd, out.c_str(),
+                "Fatal error: Adding a journal to the new image file failed (%s).");
   }
 }
 
@@ -73,7 +83,7 @@ long buildExpectedImage(const Tree& newTree) {
   std::string image = bbPath("new.img");
   std::string oldMount = bbPath("oldmnt");
   makeImageFile(image);
-  bbMountAt("-o loop", image.c_str(), "Mounting the new image");
+  bbMountAt("-o loop", image.c_str(), "Fatal error: Mounting the new image failed (%s).");
   composeCommand(cmd, "/bin/cp -a %s/* %s", oldMount.c_str(), IMAGE_MOUNT_POINT);
   if (runCommand(cmd) != 0) bbFail("Fatal error: Copying the old tree into the new image failed.");
   bbUnmount(oldMount.c_str());
@@ -84,7 +94,8 @@ long buildExpectedImage(const Tree& newTree) {
   std::string out = bbPath("temp.file");
   composeCommand(cmd, "/bin/tar --same-owner -xpjf %s/maint.tar.bz2 >%s 2>&1", build.work.c_str(),
                  out.c_str());
-  bbRunChecked(cmd, "Unpacking the payload into the new image", out.c_str());
+  bbRunOrFail(cmd, out.c_str(),
+              "Fatal error: Unpacking the payload into the new image failed (%s).");
   runScript("maint_cmd_bash2");
   if (chdir("/") != 0) bbFail("Fatal error: Unable to change to /.");
 
@@ -97,8 +108,8 @@ long buildExpectedImage(const Tree& newTree) {
       compareTrees(bbPath("wanted"), newTree, IMAGE_MOUNT_POINT, built, SHOWN_DIFFERENCES);
   if (!diffs.empty()) {
     for (const std::string& d : diffs) logOnly("    ", d.c_str());
-    bbFail("Fatal error: The built image differs from the new tree: %s (see the log for more).",
-           diffs[0].c_str());
+    bbFail("Fatal error: The built image differs from the new tree at %s (the log says how).",
+           diffs[0].substr(0, diffs[0].find(": ")).c_str());
   }
   logAndConsole('I', "The built image equals the new tree.");
 
@@ -114,7 +125,7 @@ long buildExpectedImage(const Tree& newTree) {
   }
   std::string db = bbPath("control/tw.maint_db");
   composeCommand(cmd, "/bin/cp %s %s", twDatabaseFile(), db.c_str());
-  bbRunChecked(cmd, "Copying the database", nullptr);
+  bbRunOrFail(cmd, nullptr, "Fatal error: Copying the database failed (%s).");
   // A check of the image against it: no violation, and the object count
   // the apply run must report.
   out = bbPath("tw/selfcheck.out");
@@ -142,14 +153,14 @@ void buildInPrivateRoot() {
   enterPrivateRoot(bbPath("root"), binds, "");
   char cmd[MAINT_BUFF];
   composeCommand(cmd, "/bin/mkdir -p %s %s", IMAGE_MOUNT_POINT, TEMP_ROOT);
-  bbRunChecked(cmd, "Making the mount point", nullptr);
+  bbRunOrFail(cmd, nullptr, "Fatal error: Making the mount point failed (%s).");
 
   // Names are vetted before anything else is done with the trees.
   Tree newTree;
-  readCheckedTree(bbPath("wanted"), newTree, "new tree");
+  readCheckedTree(bbPath("wanted"), newTree, true);
   findDifferences();
   Tree oldTree;
-  readCheckedTree(bbPath("oldmnt"), oldTree, "old image");
+  readCheckedTree(bbPath("oldmnt"), oldTree, false);
   ChangePlan plan = planChanges(oldTree, newTree);
   freeChangeLists();
   writeBundleFiles(plan, newTree);

@@ -26,12 +26,13 @@ static void passSignal(int sig) {
   if (childPid > 0) kill(-childPid, sig);
 }
 
-// Runs one mount command (its output captured); ends the child when it fails.
-static void mountStep(const char* what, const char* cmd) {
+// Runs one mount command (its output captured); ends the child with
+// `failure` (as bbRunOrFail does) when it fails.
+static void mountStep(const char* failure, const char* cmd) {
   std::string out = bbPath("root.out");
   char full[MAINT_BUFF];
   composeCommand(full, "%s >%s 2>&1", cmd, out.c_str());
-  bbRunChecked(full, what, out.c_str());
+  bbRunOrFail(full, out.c_str(), failure);
 }
 
 // Makes `path` (inside the new root) a file or directory like `source`, so
@@ -78,26 +79,26 @@ void enterPrivateRoot(const std::string& base, const std::vector<RootBind>& bind
     bbFail("Fatal error: Unable to create a private mount namespace.", strerror(errno));
   }
   char cmd[MAINT_BUFF];
-  mountStep("Making the mounts private", "/bin/mount --make-rprivate /");
+  mountStep("Fatal error: Making the mounts private failed (%s).", "/bin/mount --make-rprivate /");
   composeCommand(cmd, "/bin/mount -t tmpfs -o mode=0755 kestro %s", base.c_str());
-  mountStep("Mounting the private root's tmpfs", cmd);
+  mountStep("Fatal error: Mounting the private root's tmpfs failed (%s).", cmd);
   std::string upper = base + "/upper";
   std::string work = base + "/work";
   std::string root = base + "/root";
   for (const std::string& d : {upper, work, root}) mkdir(d.c_str(), 0755);
   composeCommand(cmd, "/bin/mount -t overlay kestro -o lowerdir=/,upperdir=%s,workdir=%s %s",
                  upper.c_str(), work.c_str(), root.c_str());
-  mountStep("Mounting the overlay root", cmd);
+  mountStep("Fatal error: Mounting the overlay root failed (%s).", cmd);
   for (const char* d : {"/dev", "/proc", "/sys"}) {
     composeCommand(cmd, "/bin/mount --rbind %s %s%s", d, root.c_str(), d);
-    mountStep("Binding a system directory", cmd);
+    mountStep("Fatal error: Binding a system directory failed (%s).", cmd);
   }
   if (tmpSource.empty()) {
     composeCommand(cmd, "/bin/mount -t tmpfs -o mode=1777 kestro %s/tmp", root.c_str());
   } else {
     composeCommand(cmd, "/bin/mount --bind %s %s/tmp", tmpSource.c_str(), root.c_str());
   }
-  mountStep("Mounting /tmp", cmd);
+  mountStep("Fatal error: Mounting /tmp failed (%s).", cmd);
   // The log file, so that records written inside reach the host's log.
   std::vector<RootBind> all = binds;
   all.push_back(RootBind{BUILDER_LOG_FILE, BUILDER_LOG_FILE, false});
@@ -105,10 +106,10 @@ void enterPrivateRoot(const std::string& base, const std::vector<RootBind>& bind
     std::string target = root + b.target;
     makeBindTarget(b.source, target);
     composeCommand(cmd, "/bin/mount --bind %s %s", b.source.c_str(), target.c_str());
-    mountStep("Binding into the private root", cmd);
+    mountStep("Fatal error: Binding into the private root failed (%s).", cmd);
     if (b.readOnly) {
       composeCommand(cmd, "/bin/mount -o remount,bind,ro %s", target.c_str());
-      mountStep("Making a bind read-only", cmd);
+      mountStep("Fatal error: Making a bind read-only failed (%s).", cmd);
     }
   }
   filesOnlyNameLookups(root + "/etc/nsswitch.conf");
@@ -119,7 +120,7 @@ void enterPrivateRoot(const std::string& base, const std::vector<RootBind>& bind
   setenv("PATH", "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin", 1);
 }
 
-void runInChild(void (*body)(), const char* what) {
+void runInChild(void (*body)(), const char* failure) {
   fflush(nullptr);
   struct sigaction sa;
   memset(&sa, 0, sizeof sa);
@@ -129,7 +130,7 @@ void runInChild(void (*body)(), const char* what) {
   struct sigaction saved[count];
   for (int i = 0; i < count; ++i) sigaction(HANDLED_SIGNALS[i], &sa, &saved[i]);
   pid_t pid = fork();
-  if (pid < 0) bbFail("Fatal error: Unable to start the %s step.", what, strerror(errno));
+  if (pid < 0) bbFail("Fatal error: Unable to start a child process.", strerror(errno));
   if (pid == 0) {
     setpgid(0, 0);
     for (int i = 0; i < count; ++i) sigaction(HANDLED_SIGNALS[i], &saved[i], nullptr);
@@ -155,11 +156,11 @@ void runInChild(void (*body)(), const char* what) {
     bbFail("Fatal error: The run was interrupted by signal %s. Exiting.", number);
   }
   if (status == 0) return;
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 1) {
-    // The child has written its own message.
-    bbFail("Fatal error: The %s step failed. Exiting.", what);
+  // A child that ended with status 1 has written its own message.
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 1) {
+    char text[32];
+    snprintf(text, sizeof text, "%d", status);
+    logOnly("", "The child process ended abnormally (status %s).", text);
   }
-  char text[32];
-  snprintf(text, sizeof text, "status %d", status);
-  bbFail("Fatal error: The %s step ended abnormally (%s). Exiting.", what, text);
+  bbFail(failure);
 }

@@ -58,14 +58,15 @@ static void provideTripwirePackage() {
       bbFail("Fatal error: Unable to write %s.", "/tmp/standin/tripwire.rpmbuild", strerror(errno));
     fputs(STANDIN_RECIPE, f.get());
   }
-  bbRunChecked(
+  bbRunOrFail(
       "/usr/bin/rpmbuild -bb --quiet --define '_topdir /tmp/standin/top' "
       "/tmp/standin/tripwire.rpmbuild >/tmp/verify.out 2>&1",
-      "Building the rpm stand-in for tripwire (is rpmbuild installed?)", VERIFY_OUT);
-  bbRunChecked(
+      VERIFY_OUT,
+      "Fatal error: Building the rpm stand-in for tripwire failed (%s); is rpmbuild installed?");
+  bbRunOrFail(
       "/bin/rpm -i --justdb --nodeps "
       "/tmp/standin/top/RPMS/noarch/tripwire-2.3.1-2.noarch.rpm >/tmp/verify.out 2>&1",
-      "Registering the rpm stand-in for tripwire", VERIFY_OUT);
+      VERIFY_OUT, "Fatal error: Registering the rpm stand-in for tripwire failed (%s).");
 }
 
 // What follows the last `key` in `text` after blanks: the characters of
@@ -94,10 +95,12 @@ void verifyInSandbox() {
   std::string out = bbPath("temp.file");
   composeCommand(cmd, "/bin/cp %s %s/vimage/%s >%s 2>&1", build.oldImage.c_str(),
                  build.work.c_str(), build.oldName.c_str(), out.c_str());
-  bbRunChecked(cmd, "Copying the old image for the verification", out.c_str());
+  bbRunOrFail(cmd, out.c_str(),
+              "Fatal error: Copying the old image for the verification failed (%s).");
   composeCommand(cmd, "/bin/cp %s/bundle.tar %s/vtmp/%s >%s 2>&1", build.work.c_str(),
                  build.work.c_str(), bundleName.c_str(), out.c_str());
-  bbRunChecked(cmd, "Copying the bundle for the verification", out.c_str());
+  bbRunOrFail(cmd, out.c_str(),
+              "Fatal error: Copying the bundle for the verification failed (%s).");
 
   std::vector<RootBind> binds;
   binds.push_back(RootBind{bbPath("vimage"), IMAGE_DIR, false});

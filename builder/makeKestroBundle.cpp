@@ -57,6 +57,17 @@ static void refuseCommand(const char* cut) {
   bbFail("Fatal error: A command line would be longer than %s characters. Exiting.", "299");
 }
 
+void bbRunOrFail(const char* cmd, const char* output, const char* failure) {
+  int rc = runCommand(cmd);
+  if (rc == 0) {
+    if (output) tmpfileToLog("    ", output);
+    return;
+  }
+  char status[32];
+  snprintf(status, sizeof status, "rc = %d", rc);
+  bbFailWithOutput(output, failure, status);
+}
+
 void bbRunChecked(const char* cmd, const char* what, const char* output) {
   int rc = runCommand(cmd);
   if (rc == 0) {
@@ -146,15 +157,25 @@ static void parseCommandLine(int argc, char** argv) {
   }
 }
 
+static void requireShellSafe(const std::string& path, const char* failure) {
+  if (!shellSafe(path.c_str())) bbFail(failure, path.c_str());
+}
+
+// Checked as given and once resolved.
+static const char* const UNSAFE_NEW_TREE =
+    "Fatal error: The new tree path \"%s\" holds characters that a shell command must not be "
+    "given. Exiting.";
+
 // Paths and names that reach shell commands or the bundle's maintData.
 static void checkInputs() {
   methodTrace trace("checkInputs");
-  const char* unsafe =
-      "Fatal error: The %s \"%s\" holds characters that a shell command must not be given. "
-      "Exiting.";
-  if (!shellSafe(build.oldImage.c_str())) bbFail(unsafe, "old image path", build.oldImage.c_str());
-  if (!shellSafe(build.newTree.c_str())) bbFail(unsafe, "new tree path", build.newTree.c_str());
-  if (!shellSafe(build.output.c_str())) bbFail(unsafe, "bundle path", build.output.c_str());
+  requireShellSafe(build.oldImage,
+                   "Fatal error: The old image path \"%s\" holds characters that a shell "
+                   "command must not be given. Exiting.");
+  requireShellSafe(build.newTree, UNSAFE_NEW_TREE);
+  requireShellSafe(build.output,
+                   "Fatal error: The bundle path \"%s\" holds characters that a shell command "
+                   "must not be given. Exiting.");
   if (!shellSafe(build.newName.c_str()) || !plainFileName(build.newName.c_str())) {
     bbFail(
         "Fatal error: The new image name \"%s\" must be a plain file name without blanks or "
@@ -173,7 +194,7 @@ static void checkInputs() {
     bbFail("Fatal error: New tree %s is not a directory. Exiting.", build.newTree.c_str());
   }
   build.newTree = resolved;
-  if (!shellSafe(build.newTree.c_str())) bbFail(unsafe, "new tree path", build.newTree.c_str());
+  requireShellSafe(build.newTree, UNSAFE_NEW_TREE);
   bool oldGz = strstr(build.oldName.c_str(), ".gz") != nullptr;
   bool newGz = strstr(build.newName.c_str(), ".gz") != nullptr;
   if (oldGz != newGz) {
@@ -243,7 +264,7 @@ static void readOldImage() {
   if (build.gzipped) {
     composeCommand(cmd, "/usr/bin/gunzip -c %s 2>%s > %s", build.oldImage.c_str(), out.c_str(),
                    raw.c_str());
-    bbRunChecked(cmd, "Uncompressing the old image", out.c_str());
+    bbRunOrFail(cmd, out.c_str(), "Fatal error: Uncompressing the old image failed (%s).");
   } else {
     // An empty file for the old image to be bound on inside the private root.
     OwnedFile created(fopen(raw.c_str(), "w"));
@@ -305,12 +326,12 @@ static void packBundle() {
                  "/bin/tar --numeric-owner -cjf %s/control.tar.bz2 -C %s/control maint_cmd_bash1 "
                  "maint_cmd_bash2 maintData tw.maint_db >%s 2>&1",
                  build.work.c_str(), build.work.c_str(), out.c_str());
-  bbRunChecked(cmd, "Packing control.tar.bz2", out.c_str());
+  bbRunOrFail(cmd, out.c_str(), "Fatal error: Packing control.tar.bz2 failed (%s).");
   composeCommand(cmd,
                  "/bin/tar --numeric-owner -cf %s/bundle.tar -C %s control.tar.bz2 "
                  "maint.tar.bz2 >%s 2>&1",
                  build.work.c_str(), build.work.c_str(), out.c_str());
-  bbRunChecked(cmd, "Packing the bundle", out.c_str());
+  bbRunOrFail(cmd, out.c_str(), "Fatal error: Packing the bundle failed (%s).");
 }
 
 // Moves the bundle to its place: copied next to it first, then renamed, so
@@ -322,7 +343,7 @@ static void placeBundle() {
   std::string out = bbPath("temp.file");
   composeCommand(cmd, "/bin/cp %s/bundle.tar %s >%s 2>&1", build.work.c_str(), part.c_str(),
                  out.c_str());
-  bbRunChecked(cmd, "Writing the bundle", out.c_str());
+  bbRunOrFail(cmd, out.c_str(), "Fatal error: Writing the bundle failed (%s).");
   if (rename(part.c_str(), build.output.c_str()) != 0) {
     unlink(part.c_str());
     bbFail("Fatal error: Unable to write the bundle %s.", build.output.c_str(), strerror(errno));
@@ -354,11 +375,11 @@ int main(int argc, char** argv) {
   findApplyCommand();
   makeWorkDir();
   readOldImage();
-  runInChild(buildInPrivateRoot, "build");
+  runInChild(buildInPrivateRoot, "Fatal error: The bundle could not be built. Exiting.");
   readObjectCount();
   packBundle();
   if (build.verify) {
-    runInChild(verifyInSandbox, "verification");
+    runInChild(verifyInSandbox, "Fatal error: The bundle did not pass its verification. Exiting.");
   } else {
     logAndConsole('W', "The bundle was not verified with an apply run (--no-verify).");
   }

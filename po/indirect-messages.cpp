@@ -22,6 +22,6 @@ N_("Total files in image: %d    Total errors: %d. ")
 N_("Elapsed time = %d:%02d:%02d ")
 // inittab.cpp, addRunlevel7Definiition: logged and shown.
 N_("Temporary file could not be opened for writing. Exiting.")
-// makeKestroBundle.cpp, checkInputs: held in a variable, used for each path.
-N_("Fatal error: The %s \"%s\" holds characters that a shell command must not be given. "
-   "Exiting.")
+// makeKestroBundle.cpp, checkInputs: held in a variable, used twice.
+N_("Fatal error: The new tree path \"%s\" holds characters that a shell command must not be "
+   "given. Exiting.")

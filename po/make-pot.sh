@@ -30,6 +30,12 @@ keywords=(
     --keyword=bbFail:1
     --keyword=bbFailWithOutput:2
     --keyword=usageError:1
+    --keyword=shellValue:1
+    --keyword=bbRunOrFail:3
+    --keyword=bbMountAt:3
+    --keyword=mountStep:1
+    --keyword=runInChild:2
+    --keyword=requireShellSafe:2
 )
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/dm-pot.XXXXXX")
