@@ -1,7 +1,8 @@
 // The tool among the platform's own programs: the message template current
 // with the sources; German consoles (the installed catalogue, de_DE.UTF-8)
 // of apply runs that fail and succeed and of makeKestroBundle, with the log
-// kept in English (tests/e2e/german.txt); the installed rotation stanza run
+// kept in English (tests/e2e/german.txt); the installed builder in German
+// and in English; the installed rotation stanza run
 // by the real logrotate; `cmake --install`, the manual pages, and the rpm
 // package installed and used in a throwaway root.
 #include <unistd.h>
@@ -49,6 +50,33 @@ cp /var/log/maint/kestro.log /share/log)SH");
   EXPECT_EQ(std::string::npos, log.find("Die Anwendungsphase")) << log;
   EXPECT_EQ("", o.leaks);
 }
+
+// The installed builder in the operator's language, end to end in a fresh
+// root: a tree it refuses, then a bundle it verifies and the installed
+// applyKestro applies; the verifying run's console reaches the builder's
+// log in English.  Expected: tests/e2e/installed-builder-NAME.txt.
+struct Language {
+  const char* name;
+  const char* lang;
+};
+void PrintTo(const Language& l, std::ostream* os) { *os << l.lang; }
+class InstalledBuilder : public E2E, public testing::WithParamInterface<Language> {};
+
+TEST_P(InstalledBuilder, BuildsVerifiesAndApplies) {
+  Outcome o = root.run(std::string("export LANG=") + GetParam().lang + R"SH(
+cmake --install "$DM_BINARY_DIR" --prefix /usr >/dev/null; mkdir -p /tmp/new/etc /tftpboot/image
+run() { echo "== $*"; "$@" 2>&1; echo "== $?"; }; old=/tftpboot/image/pos-1.0; cd /root
+dd if=/dev/zero of=$old bs=1M count=8 status=none; mke2fs -q -F $old; echo a >/tmp/new/etc/a
+echo >"/tmp/new/etc/it's"; run makeKestroBundle -M $old /tmp/new pos-1.1; rm "/tmp/new/etc/it's"
+run makeKestroBundle -M $old /tmp/new pos-1.1; run applyKestro -M pos-1.1.tar
+grep -c 'Starting apply phase' /var/log/maint/makeKestroBundle.log)SH");
+  EXPECT_GLOB(data(std::string("installed-builder-") + GetParam().name + ".txt"), o.out);
+  EXPECT_EQ("", o.leaks);
+}
+INSTANTIATE_TEST_SUITE_P(Languages, InstalledBuilder,
+                         testing::Values(Language{"German", "de_DE.UTF-8"},
+                                         Language{"English", "C.UTF-8"}),
+                         [](const testing::TestParamInfo<Language>& p) { return p.param.name; });
 
 // The stanza names both logs without missingok: it is valid once both
 // exist; a forced rotation compresses kestro.log into a dated file and
