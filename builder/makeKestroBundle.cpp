@@ -57,26 +57,24 @@ static void refuseCommand(const char* cut) {
   bbFail("Fatal error: A command line would be longer than %s characters. Exiting.", "299");
 }
 
-void bbRunOrFail(const char* cmd, const char* output, const char* failure) {
+// Runs `cmd`; "" when it succeeded (its output then copied into the log),
+// else "rc = N".
+static std::string runForStatus(const char* cmd, const char* output) {
   int rc = runCommand(cmd);
-  if (rc == 0) {
-    if (output) tmpfileToLog("    ", output);
-    return;
-  }
-  char status[32];
-  snprintf(status, sizeof status, "rc = %d", rc);
-  bbFailWithOutput(output, failure, status);
+  if (rc != 0) return "rc = " + std::to_string(rc);
+  if (output) tmpfileToLog("    ", output);
+  return "";
+}
+
+void bbRunOrFail(const char* cmd, const char* output, const char* failure) {
+  std::string status = runForStatus(cmd, output);
+  if (!status.empty()) bbFailWithOutput(output, failure, status.c_str());
 }
 
 void bbRunChecked(const char* cmd, const char* what, const char* output) {
-  int rc = runCommand(cmd);
-  if (rc == 0) {
-    if (output) tmpfileToLog("    ", output);
-    return;
-  }
-  char status[32];
-  snprintf(status, sizeof status, "rc = %d", rc);
-  bbFailWithOutput(output, "Fatal error: %s failed (%s).", what, status);
+  std::string status = runForStatus(cmd, output);
+  if (!status.empty())
+    bbFailWithOutput(output, "Fatal error: %s failed (%s).", what, status.c_str());
 }
 
 static void usage() {
