@@ -34,6 +34,7 @@ struct BuildRun {
   bool verify = true;       // apply the bundle in a throwaway root afterwards
   std::string work;         // private working directory on the host
   std::string applyKestro;  // the apply command used by the verification
+  std::string signKey;      // private key for --sign (absolute path), or ""
 };
 extern BuildRun build;
 

@@ -1,6 +1,7 @@
 // bundle_builder_verify.cpp - the verification of a finished bundle: an
 // apply run of it with applyKestro in a throwaway root that holds a copy of
-// the old image in /tftpboot/image.  The run must end "OK", check as many
+// the old image in /tftpboot/image, and as keyring the signer's public key
+// (none when the bundle is not signed).  The run must end "OK", check as many
 // objects as the built image holds and find no violation.
 //
 // applyKestro reads the checker's version from rpm.  Where rpm knows no
@@ -17,6 +18,7 @@
 #include "bundle_builder.h"
 #include "maint.h"
 #include "owned.h"
+#include "signature.h"
 
 // Set by the parent from the build step before the verification starts.
 long bbExpectedObjects = -1;
@@ -89,10 +91,16 @@ void verifyInSandbox() {
   composeCommand(cmd, "/bin/cp %s/bundle.tar %s/vtmp/%s >%s 2>&1", build.work.c_str(),
                  build.work.c_str(), bundleName.c_str(), out.c_str());
   bbRunChecked(cmd, "Copying the bundle for the verification", out.c_str());
+  if (!build.signKey.empty()) {
+    composeCommand(cmd, "/bin/cp %s/bundle.tar.sig %s/vtmp/%s.sig >%s 2>&1", build.work.c_str(),
+                   build.work.c_str(), bundleName.c_str(), out.c_str());
+    bbRunChecked(cmd, "Copying the signature for the verification", out.c_str());
+  }
 
   std::vector<RootBind> binds;
   binds.push_back(RootBind{bbPath("vimage"), IMAGE_DIR, false});
   binds.push_back(RootBind{build.applyKestro, build.applyKestro, true});
+  binds.push_back(RootBind{bbPath("vkeys"), KEYRING_DIR, true});
   enterPrivateRoot(bbPath("vroot"), binds, bbPath("vtmp"));
   if (chdir("/tmp") != 0) bbFail("Fatal error: Unable to change to /tmp.");
   // A lock file of the throwaway root's own: the builder holds the host's.

@@ -278,7 +278,7 @@ Key loadSigningKey(const char* keyFile, std::string* error) {
   if (!key) {
     *error = sslError();
   } else if (!acceptedKind(key.get())) {
-    *error = "not an RSA key of 2048 bits or more, nor an ECDSA key on P-256 or P-384";
+    *error = "Not an RSA key of 2048 bits or more, nor an ECDSA key on P-256 or P-384";
     key.reset();
   }
   return key;
