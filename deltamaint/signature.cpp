@@ -113,7 +113,13 @@ int loadKeyring(const char* keyDir, std::vector<TrustedKey>& keys) {
   }
   std::string pattern = std::string(keyDir) + "/*.pem";
   glob_t found;
-  int rc = glob(pattern.c_str(), 0, nullptr, &found);
+  int rc = glob(pattern.c_str(), GLOB_ERR, nullptr, &found);
+  if (rc != 0 && rc != GLOB_NOMATCH) {
+    // A keyring that cannot be listed must not pass for an empty one.
+    globfree(&found);
+    logAndConsole('E', "Fatal error: The keyring %s cannot be read. Every bundle is refused.", keyDir);
+    return -1;
+  }
   int files = rc == 0 ? static_cast<int>(found.gl_pathc) : 0;
   for (int i = 0; i < files; ++i) {
     const char* path = found.gl_pathv[i];
@@ -140,7 +146,7 @@ int loadKeyring(const char* keyDir, std::vector<TrustedKey>& keys) {
       keys.push_back(TrustedKey{path, std::move(key), MdCtx(EVP_MD_CTX_new())});
     }
   }
-  if (rc == 0) globfree(&found);
+  globfree(&found);
   return files;
 }
 
@@ -195,7 +201,8 @@ bool madeBy(EVP_PKEY* key, const std::string& sig) {
 // Reads `bundle` once, feeding every key's check and writing `copy`; false
 // after a refusal.
 bool streamBundle(const char* bundle, const char* copy, std::vector<TrustedKey>& keys) {
-  Fd in(open(bundle, O_RDONLY));
+  // Not blocking on a fifo put in the bundle's place.
+  Fd in(open(bundle, O_RDONLY | O_NONBLOCK));
   struct stat st;
   if (in.fd < 0 || fstat(in.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     logAndConsole('E', "Fatal error: The bundle %s cannot be read.", bundle,
