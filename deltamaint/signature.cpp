@@ -83,7 +83,8 @@ std::string fingerprint(EVP_PKEY* key) {
   int len = i2d_PUBKEY(key, &der);
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;
-  bool ok = len > 0 && EVP_Digest(der, static_cast<size_t>(len), digest, &size, EVP_sha256(), nullptr);
+  bool ok =
+      len > 0 && EVP_Digest(der, static_cast<size_t>(len), digest, &size, EVP_sha256(), nullptr);
   OPENSSL_free(der);
   std::string hex;
   for (unsigned int i = 0; ok && i < size; ++i) {
@@ -117,7 +118,8 @@ int loadKeyring(const char* keyDir, std::vector<TrustedKey>& keys) {
   if (rc != 0 && rc != GLOB_NOMATCH) {
     // A keyring that cannot be listed must not pass for an empty one.
     globfree(&found);
-    logAndConsole('E', "Fatal error: The keyring %s cannot be read. Every bundle is refused.", keyDir);
+    logAndConsole('E', "Fatal error: The keyring %s cannot be read. Every bundle is refused.",
+                  keyDir);
     return -1;
   }
   int files = rc == 0 ? static_cast<int>(found.gl_pathc) : 0;
@@ -140,8 +142,10 @@ int loadKeyring(const char* keyDir, std::vector<TrustedKey>& keys) {
       logOnly("", "Key file %s holds no public key that can be read: skipped (%s).", path,
               sslError().c_str());
     } else if (!acceptedKind(key.get())) {
-      logOnly("", "Key file %s holds a key of a kind not accepted (RSA of 2048 bits or more, "
-              "ECDSA on P-256 or P-384): skipped.", path);
+      logOnly("",
+              "Key file %s holds a key of a kind not accepted (RSA of 2048 bits or more, "
+              "ECDSA on P-256 or P-384): skipped.",
+              path);
     } else {
       keys.push_back(TrustedKey{path, std::move(key), MdCtx(EVP_MD_CTX_new())});
     }
@@ -154,7 +158,8 @@ int loadKeyring(const char* keyDir, std::vector<TrustedKey>& keys) {
 bool readSignature(const char* bundle, const std::string& path, std::string& sig) {
   Fd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK));
   if (fd.fd < 0 && errno == ENOENT) {
-    logAndConsole('E', "Fatal error: The bundle %s has no signature file %s.", bundle, path.c_str());
+    logAndConsole('E', "Fatal error: The bundle %s has no signature file %s.", bundle,
+                  path.c_str());
     return false;
   }
   char buf[MAX_SIGNATURE + 1];
@@ -188,12 +193,12 @@ bool madeBy(EVP_PKEY* key, const std::string& sig) {
   KeyCtx ctx(EVP_PKEY_CTX_new(key, nullptr));
   unsigned char digest[MAX_SIGNATURE];
   size_t len = sizeof digest;
-  bool made = ctx && EVP_PKEY_verify_recover_init(ctx.get()) > 0 &&
-              EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) > 0 &&
-              EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) > 0 &&
-              EVP_PKEY_verify_recover(ctx.get(), digest, &len,
-                                      reinterpret_cast<const unsigned char*>(sig.data()),
-                                      sig.size()) > 0;
+  bool made =
+      ctx && EVP_PKEY_verify_recover_init(ctx.get()) > 0 &&
+      EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) > 0 &&
+      EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) > 0 &&
+      EVP_PKEY_verify_recover(ctx.get(), digest, &len,
+                              reinterpret_cast<const unsigned char*>(sig.data()), sig.size()) > 0;
   ERR_clear_error();
   return made;
 }
@@ -213,11 +218,13 @@ bool streamBundle(const char* bundle, const char* copy, std::vector<TrustedKey>&
   std::vector<unsigned char> block(BLOCK);
   ssize_t n = 0;
   while (out.fd >= 0 && (n = read(in.fd, block.data(), block.size())) > 0) {
-    for (TrustedKey& k : keys) EVP_DigestVerifyUpdate(k.ctx.get(), block.data(), static_cast<size_t>(n));
+    for (TrustedKey& k : keys)
+      EVP_DigestVerifyUpdate(k.ctx.get(), block.data(), static_cast<size_t>(n));
     for (ssize_t done = 0, w = 0; done < n; done += w) {
       w = write(out.fd, block.data() + done, static_cast<size_t>(n - done));
       if (w <= 0) {
-        logAndConsole('E', "Fatal error: Unable to write %s.", copy, strerror(w < 0 ? errno : ENOSPC));
+        logAndConsole('E', "Fatal error: Unable to write %s.", copy,
+                      strerror(w < 0 ? errno : ENOSPC));
         return false;
       }
     }
@@ -250,15 +257,17 @@ int verifySignature(const char* bundle, const char* copy, const std::string& sig
     return -1;
   }
   for (TrustedKey& k : keys) {
-    if (!EVP_DigestVerifyInit(k.ctx.get(), nullptr, EVP_sha256(), nullptr, k.key.get())) {
-      logAndConsole('E', "Fatal error: The key %s cannot be used.", k.file.c_str(), sslError().c_str());
+    if (!k.ctx || !EVP_DigestVerifyInit(k.ctx.get(), nullptr, EVP_sha256(), nullptr, k.key.get())) {
+      logAndConsole('E', "Fatal error: The key %s cannot be used.", k.file.c_str(),
+                    sslError().c_str());
       return -1;
     }
   }
   if (!streamBundle(bundle, copy, keys)) return -1;
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(sig.data());
   for (size_t i = 0; i < keys.size(); ++i) {
-    if (EVP_DigestVerifyFinal(keys[i].ctx.get(), bytes, sig.size()) == 1) return static_cast<int>(i);
+    if (EVP_DigestVerifyFinal(keys[i].ctx.get(), bytes, sig.size()) == 1)
+      return static_cast<int>(i);
   }
   ERR_clear_error();
   for (const TrustedKey& k : keys) {
@@ -323,8 +332,10 @@ BundleTrust checkBundle(const char* keyDir, const char* bundle, const char* copy
   }
   const TrustedKey& k = keys[static_cast<size_t>(signer)];
   logOnly("", "Signature %s verified with key %s.", sigPath.c_str(), k.file.c_str());
-  logOnly("", "Key fingerprint (SHA-256 of the DER public key) = %s; by hand: openssl pkey -pubin "
-          "-in %s -outform DER | sha256sum", fingerprint(k.key.get()).c_str(), k.file.c_str());
+  logOnly("",
+          "Key fingerprint (SHA-256 of the DER public key) = %s; by hand: openssl pkey -pubin "
+          "-in %s -outform DER | sha256sum",
+          fingerprint(k.key.get()).c_str(), k.file.c_str());
   return BUNDLE_VERIFIED;
 }
 
