@@ -79,6 +79,19 @@ static std::string lastStanzaStatus() {
   return status;
 }
 
+// With --sign, the verifying run must have found the signature good with
+// the signer's key (its log says so), not merely run without a keyring.
+static void requireCheckedSignature() {
+  if (build.signKey.empty()) return;
+  OwnedText log(file2Buffer(APPLY_LOG_FILE));
+  std::string verified =
+      std::string(" verified with key ") + KEYRING_DIR + "/" + SIGNER_KEY_NAME + ".";
+  if (!log || !strstr(log.get(), verified.c_str())) {
+    bbFail("Fatal error: The verifying apply run did not check the bundle's signature. Exiting.");
+  }
+  logOnly("", "The verifying apply run found the bundle's signature good.");
+}
+
 void verifyInSandbox() {
   methodTrace trace("verifyInSandbox");
   logAndConsole('I', "Verifying the bundle with an apply run in a throwaway root.");
@@ -142,6 +155,7 @@ void verifyInSandbox() {
     snprintf(a, sizeof a, "%ld", errors);
     bbFail("Fatal error: The verifying apply run found %s violations. Exiting.", a);
   }
+  requireCheckedSignature();
   snprintf(a, sizeof a, "%ld", files);
   logAndConsole('I', "The verifying apply run ended OK: %s objects, no violations.", a);
 }

@@ -332,13 +332,13 @@ static void signBundle() {
   methodTrace trace("signBundle");
   std::string bundle = bbPath("bundle.tar");
   std::string sig = bundle + SIGNATURE_SUFFIX;
+  std::string pub = bbPath("vkeys") + "/" + SIGNER_KEY_NAME;
   std::string error;
-  if (!signFile(build.signKey.c_str(), bundle.c_str(), sig.c_str(),
-                bbPath("vkeys/signer.pem").c_str(), &error)) {
+  if (!signFile(build.signKey.c_str(), bundle.c_str(), sig.c_str(), pub.c_str(), &error)) {
     bbFail("Fatal error: The bundle cannot be signed with %s.", build.signKey.c_str(),
            error.c_str());
   }
-  chmod(bbPath("vkeys/signer.pem").c_str(), 0644);
+  chmod(pub.c_str(), 0644);
   logOnly("", "Bundle signed with %s.", build.signKey.c_str());
 }
 
