@@ -1,4 +1,5 @@
-// apply_bundle.cpp - unpacking the maintenance bundle, reading its
+// apply_bundle.cpp - checking the bundle's signature when a keyring is
+// set up, unpacking the maintenance bundle, reading its
 // maintenance data, working out the image names (with the date-less
 // fallback), uncompressing a gzipped old image, and comparing the old
 // image's checksum with the one the bundle was built from.
@@ -15,17 +16,28 @@
 #include "bundle_data.h"
 #include "maint.h"
 #include "owned.h"
+#include "signature.h"
 
 void extractControlFiles() {
   if (chdir(workdir) != 0) {
     // The unpack below then finds nothing and the checks report it.
   }
+  // With a keyring, the bundle is verified while it is copied into the
+  // working directory, and that copy is unpacked: the bytes unpacked are
+  // the bytes verified, whatever happens to the bundle's own file meanwhile.
+  char copy[MAINT_BUFF];
+  formatText(copy, sizeof copy, "%s/verified-bundle.tar", workdir);
+  BundleTrust trust = checkBundle(KEYRING_DIR, maintBundle, copy);
+  checkInterrupted();
+  if (trust == BUNDLE_REFUSED) failAfterCleanup();
+  const char* source = trust == BUNDLE_VERIFIED ? copy : maintBundle;
   char cmd[MAINT_BUFF];
   composeCommand(cmd, "/bin/tar  -xf %s 2>/dev/null",
                  shellValue("Fatal error: The bundle path \"%s\" holds characters that a shell "
                             "command must not be given. Exiting.",
-                            maintBundle));
+                            source));
   runLogged(cmd);
+  if (trust == BUNDLE_VERIFIED) unlink(copy);
   composeCommand(cmd, "/bin/tar -xjf %s/control.tar.bz2 2>/dev/null", workdir);
   runLogged(cmd);
   char path[MAINT_BUFF];

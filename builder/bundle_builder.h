@@ -34,8 +34,12 @@ struct BuildRun {
   bool verify = true;       // apply the bundle in a throwaway root afterwards
   std::string work;         // private working directory on the host
   std::string applyKestro;  // the apply command used by the verification
+  std::string signKey;      // private key for --sign (absolute path), or ""
 };
 extern BuildRun build;
+// With --sign, the public key's file name in the verification's keyring
+// (W/vkeys, bound on the keyring of the throwaway root).
+constexpr const char* SIGNER_KEY_NAME = "signer.pem";
 
 // True in a child process that works inside a private root: its failure
 // ending leaves the host's clean-up to the parent.

@@ -1,6 +1,7 @@
 // bundle_builder_verify.cpp - the verification of a finished bundle: an
 // apply run of it with applyKestro in a throwaway root that holds a copy of
-// the old image in /tftpboot/image.  The run must end "OK", check as many
+// the old image in /tftpboot/image, and as keyring the signer's public key
+// (none when the bundle is not signed).  The run must end "OK", check as many
 // objects as the built image holds and find no violation.
 //
 // The outcome is read from what the run records in the same words whatever
@@ -23,6 +24,7 @@
 #include "bundle_builder.h"
 #include "maint.h"
 #include "owned.h"
+#include "signature.h"
 
 // Set by the parent from the build step before the verification starts.
 long bbExpectedObjects = -1;
@@ -87,6 +89,19 @@ static long lastCount(const char* log, const char* key) {
   return digits.empty() ? -1 : strtol(digits.c_str(), nullptr, 10);
 }
 
+// With --sign, the verifying run must have found the signature good with
+// the signer's key (its log says so), not merely run without a keyring.
+static void requireCheckedSignature() {
+  if (build.signKey.empty()) return;
+  OwnedText log(file2Buffer(APPLY_LOG_FILE));
+  std::string verified =
+      std::string(" verified with key ") + KEYRING_DIR + "/" + SIGNER_KEY_NAME + ".";
+  if (!log || !strstr(log.get(), verified.c_str())) {
+    bbFail("Fatal error: The verifying apply run did not check the bundle's signature. Exiting.");
+  }
+  logOnly("", "The verifying apply run found the bundle's signature good.");
+}
+
 void verifyInSandbox() {
   methodTrace trace("verifyInSandbox");
   logAndConsole('I', "Verifying the bundle with an apply run in a throwaway root.");
@@ -101,10 +116,17 @@ void verifyInSandbox() {
                  build.work.c_str(), bundleName.c_str(), out.c_str());
   bbRunOrFail(cmd, out.c_str(),
               "Fatal error: Copying the bundle for the verification failed (%s).");
+  if (!build.signKey.empty()) {
+    composeCommand(cmd, "/bin/cp %s/bundle.tar.sig %s/vtmp/%s.sig >%s 2>&1", build.work.c_str(),
+                   build.work.c_str(), bundleName.c_str(), out.c_str());
+    bbRunOrFail(cmd, out.c_str(),
+                "Fatal error: Copying the signature for the verification failed (%s).");
+  }
 
   std::vector<RootBind> binds;
   binds.push_back(RootBind{bbPath("vimage"), IMAGE_DIR, false});
   binds.push_back(RootBind{build.applyKestro, build.applyKestro, true});
+  binds.push_back(RootBind{bbPath("vkeys"), KEYRING_DIR, true});
   enterPrivateRoot(bbPath("vroot"), binds, bbPath("vtmp"));
   if (chdir("/tmp") != 0) bbFail("Fatal error: Unable to change to /tmp.");
   // A lock file, a log and a stanza file of the throwaway root's own: the
@@ -149,6 +171,7 @@ void verifyInSandbox() {
     snprintf(a, sizeof a, "%ld", errors);
     bbFail("Fatal error: The verifying apply run found %s violations. Exiting.", a);
   }
+  requireCheckedSignature();
   snprintf(a, sizeof a, "%ld", files);
   logAndConsole('I', "The verifying apply run ended OK: %s objects, no violations.", a);
 }

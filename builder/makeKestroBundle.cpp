@@ -1,6 +1,7 @@
 // makeKestroBundle.cpp - the bundle builder's frame: main, the command line,
 // the inputs and their defaults, the private working directory, the failure
-// ending, and the final placing of the bundle.  The work that needs mounts
+// ending, the signing, and the final placing of the bundle and its
+// signature.  The work that needs mounts
 // runs in child processes inside private roots (bundle_builder_root.cpp).
 #include <errno.h>
 #include <libintl.h>
@@ -15,6 +16,7 @@
 #include "bundle_data.h"
 #include "maint.h"
 #include "owned.h"
+#include "signature.h"
 
 BuildRun build;
 bool bbInChild = false;
@@ -80,8 +82,8 @@ void bbRunChecked(const char* cmd, const char* what, const char* output) {
 static void usage() {
   console(' ', " ");
   console('I', gettext("usage: makeKestroBundle [-M] [-o BUNDLE.tar] [--size MB] [--inodes N]"));
-  console('I', gettext("         [--fstype ext2|ext3] [--no-verify] OLD_IMAGE NEW_TREE "
-                       "NEW_IMAGE_NAME"));
+  console('I', gettext("         [--fstype ext2|ext3] [--sign KEY.pem] [--no-verify] OLD_IMAGE "
+                       "NEW_TREE NEW_IMAGE_NAME"));
 }
 
 [[noreturn]] static void usageError(const char* fmtstr, const char* arg = nullptr) {
@@ -106,7 +108,8 @@ static void parseCommandLine(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     bool valued = strcmp(arg, "-o") == 0 || strcmp(arg, "--size") == 0 ||
-                  strcmp(arg, "--inodes") == 0 || strcmp(arg, "--fstype") == 0;
+                  strcmp(arg, "--inodes") == 0 || strcmp(arg, "--fstype") == 0 ||
+                  strcmp(arg, "--sign") == 0;
     if (valued && i + 1 >= argc) usageError("Option %s needs a value.", arg);
     if (strcmp(arg, "-M") == 0) {
       setConsole(MBEAN);
@@ -118,6 +121,8 @@ static void parseCommandLine(int argc, char** argv) {
       build.verify = false;
     } else if (strcmp(arg, "-o") == 0) {
       output = argv[++i];
+    } else if (strcmp(arg, "--sign") == 0) {
+      build.signKey = absolutePath(argv[++i]);
     } else if (strcmp(arg, "--size") == 0) {
       build.size = argv[++i];
       if (!positiveDecimal(build.size.c_str())) usageError("Invalid size: %s", build.size.c_str());
@@ -202,6 +207,10 @@ static void checkInputs() {
         build.newName.c_str());
   }
   build.gzipped = oldGz;
+  std::string error;
+  if (!build.signKey.empty() && !signingKeyUsable(build.signKey.c_str(), &error)) {
+    bbFail("Fatal error: The signing key %s cannot be used.", build.signKey.c_str(), error.c_str());
+  }
   std::string outDir = build.output.substr(0, build.output.rfind('/'));
   if (!directoryExists(outDir.empty() ? "/" : outDir.c_str())) {
     bbFail("Fatal error: There is no directory for the bundle %s. Exiting.", build.output.c_str());
@@ -241,7 +250,8 @@ static void makeWorkDir() {
   }
   build.work = name.data();
   chmod(build.work.c_str(), 0700);
-  const char* dirs[] = {"control", "wanted", "oldmnt", "tw", "root", "vroot", "vimage", "vtmp"};
+  const char* dirs[] = {"control", "wanted", "oldmnt", "tw",   "root",
+                        "vroot",   "vimage", "vtmp",   "vkeys"};
   for (const char* d : dirs) {
     if (mkdir(bbPath(d).c_str(), 0700) != 0) {
       bbFail("Fatal error: Unable to create working directory %s.", bbPath(d).c_str(),
@@ -249,6 +259,8 @@ static void makeWorkDir() {
     }
   }
   chmod(bbPath("vtmp").c_str(), 01777);
+  // The verification's keyring: root's alone, as the apply run demands.
+  chmod(bbPath("vkeys").c_str(), 0755);
   logOnly("", "Working directory: %s", build.work.c_str());
 }
 
@@ -332,20 +344,44 @@ static void packBundle() {
   bbRunOrFail(cmd, out.c_str(), "Fatal error: Packing the bundle failed (%s).");
 }
 
-// Moves the bundle to its place: copied next to it first, then renamed, so
-// that a bundle of that name is always whole.
-static void placeBundle() {
-  methodTrace trace("placeBundle");
+// --sign: the bundle's detached signature in W/bundle.tar.sig, and the
+// matching public key in the verification's keyring, so that the apply run
+// there checks the signature as a server will.
+static void signBundle() {
+  methodTrace trace("signBundle");
+  std::string bundle = bbPath("bundle.tar");
+  std::string sig = bundle + SIGNATURE_SUFFIX;
+  std::string pub = bbPath("vkeys") + "/" + SIGNER_KEY_NAME;
+  std::string error;
+  if (!signFile(build.signKey.c_str(), bundle.c_str(), sig.c_str(), pub.c_str(), &error)) {
+    bbFail("Fatal error: The bundle cannot be signed with %s.", build.signKey.c_str(),
+           error.c_str());
+  }
+  chmod(pub.c_str(), 0644);
+  logOnly("", "Bundle signed with %s.", build.signKey.c_str());
+}
+
+// Moves W/`name` to `target`: copied next to it first, then renamed, so
+// that a file of that name is always whole.
+static void placeFile(const char* name, const std::string& target) {
   char cmd[MAINT_BUFF];
-  std::string part = build.output + ".part";
+  std::string part = target + ".part";
   std::string out = bbPath("temp.file");
-  composeCommand(cmd, "/bin/cp %s/bundle.tar %s >%s 2>&1", build.work.c_str(), part.c_str(),
+  composeCommand(cmd, "/bin/cp %s/%s %s >%s 2>&1", build.work.c_str(), name, part.c_str(),
                  out.c_str());
   bbRunOrFail(cmd, out.c_str(), "Fatal error: Writing the bundle failed (%s).");
-  if (rename(part.c_str(), build.output.c_str()) != 0) {
+  if (rename(part.c_str(), target.c_str()) != 0) {
     unlink(part.c_str());
-    bbFail("Fatal error: Unable to write the bundle %s.", build.output.c_str(), strerror(errno));
+    bbFail("Fatal error: Unable to write the bundle %s.", target.c_str(), strerror(errno));
   }
+}
+
+// The signature first: a bundle whose new signature is missing is refused
+// by a server with a keyring rather than applied.
+static void placeBundle() {
+  methodTrace trace("placeBundle");
+  if (!build.signKey.empty()) placeFile("bundle.tar.sig", build.output + SIGNATURE_SUFFIX);
+  placeFile("bundle.tar", build.output);
 }
 
 int main(int argc, char** argv) {
@@ -376,6 +412,7 @@ int main(int argc, char** argv) {
   runInChild(buildInPrivateRoot, "Fatal error: The bundle could not be built. Exiting.");
   readObjectCount();
   packBundle();
+  if (!build.signKey.empty()) signBundle();
   if (build.verify) {
     runInChild(verifyInSandbox, "Fatal error: The bundle did not pass its verification. Exiting.");
   } else {
@@ -386,6 +423,9 @@ int main(int argc, char** argv) {
   logAndPrintElapsedTime(static_cast<unsigned long>(startTime),
                          static_cast<unsigned long>(time(nullptr)));
   logAndConsole('I', "Maintenance bundle %s written.", build.output.c_str());
+  if (!build.signKey.empty()) {
+    logAndConsole('I', "Its signature %s written.", (build.output + SIGNATURE_SUFFIX).c_str());
+  }
   logOnlyDelimiter(0, 2);
   return 0;
 }

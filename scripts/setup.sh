@@ -14,7 +14,7 @@ fi
 # tripwire's package asks for passphrases unless the front end is
 # noninteractive.
 packages=(
-    cmake make g++ googletest libgtest-dev
+    cmake make g++ googletest libgtest-dev libssl-dev openssl
     tripwire rpm logrotate gettext locales groff-base man-db
     tar gzip bzip2 e2fsprogs util-linux mount coreutils findutils grep sed procps
     clang libclang-rt-14-dev valgrind

@@ -3,7 +3,7 @@
 // changing kind there and back (trees in builder-*.txt), each applied by
 // applyKestro to an image whose tree must equal the wanted one; the refusals
 // (builder-refusals.tsv), none leaving a bundle or a working directory;
-// --no-verify while the run lock is held; an interrupted build.  The
+// --sign; --no-verify while the run lock is held; an interrupted build.  The
 // builder's pure logic is unit-tested.
 #include "root.h"
 
@@ -74,6 +74,21 @@ rm -rf /tmp/new && cp -a /tmp/old /tmp/new
 round /tftpboot/image/pos-2.1.gz pos-2.2.gz "-o /share/pos-2.2.tar")SH", 600);
   EXPECT_GLOB(ROUND + "newImageSize=20\nnewImageFStype=ext3\nnewImageInodes=600\n20971520\n1\n" + ROUND, o.out)
       << root.read("build.out");
+  EXPECT_EQ("", o.leaks);
+}
+
+// --sign: the signature beside the bundle verifies with openssl, with the
+// builder's verifying run, and with an apply run on a server whose keyring
+// holds the public key.
+TEST_F(MakeKestroBundle, SignedBundleVerifiesWithTheToolAndOpenssl) {
+  Outcome o = root.run(HELPERS + R"SH(
+mkdir -p /tmp/old/etc; echo a >/tmp/old/etc/a; mk_image /tmp/old /tftpboot/image/pos-1.0 ext2
+cp -a /tmp/old /tmp/new; echo b >/tmp/new/etc/a
+make_key ec signer; install -D -m 644 /tmp/keys/signer.pem /etc/maint/keys/server.pem; round /tftpboot/image/pos-1.0 pos-1.1 "--sign /tmp/keys/signer.key"
+openssl dgst -sha256 -verify /tmp/keys/signer.pem -signature pos-1.1.tar.sig pos-1.1.tar
+grep -c 'Signature /share/pos-1.1.tar.sig verified with key /etc/maint/keys/server.pem' /var/log/maint/kestro.log
+grep -c "apply run found the bundle's signature good" /var/log/maint/makeKestroBundle.log)SH");
+  EXPECT_GLOB(ROUND + "Verified OK\n1\n1\n", o.out) << root.read("build.out");
   EXPECT_EQ("", o.leaks);
 }
 

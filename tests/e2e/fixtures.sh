@@ -172,6 +172,30 @@ replace_member() {
     (cd "$d" && tar -xf /var/maint/downloads/b.tar && yes corrupt | head -c 4096 >"$1" &&
         tar -cf /var/maint/downloads/b.tar $(ls -A)) && rm -rf "$d"
 }
+# Signed bundles, with real openssl.  make_key rsa|ec NAME: a key pair,
+# /tmp/keys/NAME.key (RSA 2048 or ECDSA P-256) and its public NAME.pem;
+# trust NAME...: those public keys into the keyring /etc/maint/keys; sign
+# NAME: the signature of b.tar in /var/maint/downloads as an operator makes
+# it; openssl_says NAME: openssl's exit status checking it with NAME.
+make_key() {
+    local opt=rsa_keygen_bits:2048
+    [ "$1" = rsa ] || opt=ec_paramgen_curve:P-256
+    mkdir -p /tmp/keys && openssl genpkey -algorithm "$1" -pkeyopt "$opt" -out "/tmp/keys/$2.key" 2>/dev/null &&
+        openssl pkey -in "/tmp/keys/$2.key" -pubout -out "/tmp/keys/$2.pem"
+}
+trust() { mkdir -p -m 755 /etc/maint/keys && for k; do install -m 644 "/tmp/keys/$k.pem" /etc/maint/keys/; done; }
+sign() { openssl dgst -sha256 -sign "/tmp/keys/$1.key" -out /var/maint/downloads/b.tar.sig /var/maint/downloads/b.tar; }
+openssl_says() {
+    openssl dgst -sha256 -verify "/tmp/keys/$1.pem" -signature /var/maint/downloads/b.tar.sig \
+        /var/maint/downloads/b.tar >/dev/null 2>&1
+    echo "openssl $?"
+}
+# flip_byte FILE OFFSET: one bit of the byte at OFFSET inverted.
+flip_byte() {
+    local b
+    b=$(od -An -tu1 -j "$2" -N1 "$1") && printf "\\$(printf %o $((b ^ 1)))" |
+        dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
 # small_image_dir SIZE: /tftpboot/image on a tmpfs of SIZE, its files kept.
 small_image_dir() {
     mkdir /tmp/keep && mv /tftpboot/image/* /tmp/keep/ &&
