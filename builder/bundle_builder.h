@@ -130,6 +130,26 @@ ChangePlan planChanges(const Tree& oldTree, const Tree& newTree);
 std::vector<std::string> payloadOrder(const std::set<std::string>& payload);
 
 // ---------------------------------------------------------------------------
+// The scripts' command lines
+// ---------------------------------------------------------------------------
+
+// Each command line of a script names as many objects as fit in this many
+// bytes (the whole line with its newline): far fewer processes than one
+// command per object, and far below the kernel's limits on arguments and
+// what bash reads comfortably.
+const size_t SCRIPT_LINE_BYTES = 32768;
+
+// maint_cmd_bash1: "rm -rf --" lines for every removed object whose
+// directory is not removed as well.
+std::vector<std::string> removalLines(const std::set<std::string>& remove, size_t budget);
+// maint_cmd_bash2: "chown -h UID:GID --" lines, one group of lines for each
+// owner and group, then "chmod MODE --" lines, one group for each mode, for
+// every object but symbolic links.  Every chown comes before every chmod:
+// a chown clears the set-id bits that the chmod sets.
+std::vector<std::string> fixLines(const std::set<std::string>& fix, const Tree& newTree,
+                                  size_t budget);
+
+// ---------------------------------------------------------------------------
 // Steps
 // ---------------------------------------------------------------------------
 
