@@ -167,7 +167,8 @@ void findDifferences();
 void writeBundleFiles(const ChangePlan& plan, const Tree& newTree);
 // Builds the expected new image as the apply run will, checks it against
 // the wanted tree, and writes the checker's database of it; returns the
-// number of objects the checker scanned.
+// number of objects in it (checked here against the image under
+// --no-verify; the verifying apply run checks them otherwise).
 long buildExpectedImage(const Tree& newTree);
 // The whole build in the private root (child process body).
 void buildInPrivateRoot();
