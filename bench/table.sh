@@ -89,14 +89,14 @@ if [ -s "$builder/pairs.txt" ]; then
         for f in "$builder"/cmds-"$1"-*.tsv; do
             w=${f/cmds-/wall-}
             awk -F'\t' -v wall="$(cat "${w%.tsv}.txt")" '$4 ~ /maint_cmd_bash[12] >/ { s += ($2 - $1) * 1000 }
-                END { printf "%.0f %.1f\n", s, 100 * s / wall }' "$f"
-        done
+                END { printf "%.0f ms, %.1f %%\n", s, 100 * s / wall }' "$f"
+        done | paste -sd';' | sed 's/;/; /g'
     }
     echo "| measure | builder's bundle | one process per line |"
     echo "|---|---:|---:|"
     echo "| script lines (maint_cmd_bash1 + maint_cmd_bash2, without comments) | $(cat "$builder"/batched-maint_cmd_bash* | grep -vc '^#') | $(cat "$builder"/perline-maint_cmd_bash* | grep -vc '^#') |"
     echo "| median wall time of the apply run, $(wc -l <"$builder/pairs.txt") alternating pairs | $a ms | $b ms |"
-    echo "| the two scripts in traced runs: ms and share of the run (%), each run | $(share batched | tr '\n' ';' | sed 's/ \([0-9.]*\);/ ms, \1 %; /g') | $(share perline | tr '\n' ';' | sed 's/ \([0-9.]*\);/ ms, \1 %; /g') |"
+    echo "| the two scripts in traced runs: ms and share of the run (%), each run | $(share batched) | $(share perline) |"
     echo
     echo "Ratio of the median wall times, one process per line / builder's bundle (goal >= 1.3): $(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.2f", b / a }');"
     echo "ratios of the pairs: ${pair_ratios}; load average during the pairs: $(grep -o 'load=[0-9.]*' "$builder/pairs.txt" | cut -d= -f2 | tr '\n' ' ')."
