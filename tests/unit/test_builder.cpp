@@ -226,8 +226,8 @@ TEST(Builder, ScriptLines) {
     Tree tree;
     for (const std::string& item : lines(c[2])) {
       unsigned uid = 0, gid = 0, mode = 0;
-      char kind = 'f';
       int at = 0;
+      char kind = 'f';
       if (c[0] == "bash2") sscanf(item.c_str(), "%c %u:%u %o %n", &kind, &uid, &gid, &mode, &at);
       std::string rel = item.substr(static_cast<size_t>(at));
       names.insert(rel);
@@ -242,8 +242,9 @@ TEST(Builder, ScriptLines) {
   // the blank), 159 a line, every name once and in order.
   std::set<std::string> many;
   std::string all;
-  for (int i = 1000; i < 3000; ++i) many.insert(std::to_string(i) + std::string(196, 'n'));
-  for (const std::string& rel : many) all += " './" + rel + "'";
+  for (int i = 1000; i < 3000; ++i) {
+    all += " './" + *many.insert(std::to_string(i) + std::string(196, 'n')).first + "'";
+  }
   Lines cut = removalLines(many, SCRIPT_LINE_BYTES);
   EXPECT_EQ(13u, cut.size());
   std::string joined;
