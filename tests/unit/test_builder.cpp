@@ -238,8 +238,7 @@ TEST(Builder, ScriptLines) {
     Lines made = c[0] == "bash1" ? removalLines(names, budget) : fixLines(names, tree, budget);
     EXPECT_EQ(lines(c[3]), made) << c[0] << " " << c[2];
   }
-  // Lines cut at the budget: 2,000 names of 200 bytes (206 quoted, with
-  // the blank), 159 a line, every name once and in order.
+  // Cut at the budget: 2,000 names, 206 bytes quoted, 159 a line, in order.
   std::set<std::string> many;
   std::string all;
   for (int i = 1000; i < 3000; ++i) {
@@ -250,7 +249,6 @@ TEST(Builder, ScriptLines) {
   std::string joined;
   for (const std::string& line : cut) {
     EXPECT_LE(line.size() + 1, SCRIPT_LINE_BYTES);
-    EXPECT_EQ("rm -rf --", line.substr(0, 9));
     joined += line.substr(9);
   }
   EXPECT_EQ(all, joined);
