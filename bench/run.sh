@@ -8,7 +8,7 @@
 #
 #   bash bench/run.sh [--build DIR] [--pairs N] [--runs N] [--objects "N..."]
 #                     [--variants "SIZE:KIND..."] [--profile] [--skip-apply]
-#                     [--skip-reports]
+#                     [--skip-reports] [--skip-builder] [--skip-library]
 #
 #   --build DIR   build directory (default: build-bench in the source tree)
 #   --pairs N     tool/script pairs of the overhead measurement (default 7)
@@ -16,7 +16,10 @@
 #   --objects     tree sizes of the parser reports (default 25000 100000 200000)
 #   --variants    image variants (default 64:plain 64:gz 512:plain 512:gz 256:plain)
 #   --profile     also one apply run of the tool under callgrind
-#   --skip-apply, --skip-reports   reuse the results of an earlier run
+#   --skip-apply, --skip-reports, --skip-builder   reuse the results of an
+#                 earlier run (builder: makeKestroBundle's time and its
+#                 bundle against one process per script line, --pairs pairs)
+#   --skip-library  no parser and stanza-table benchmarks
 # Results: DIR/bench-out/.
 set -euo pipefail
 
@@ -29,6 +32,8 @@ variants=""
 profile=0
 skip_apply=0
 skip_reports=0
+skip_builder=0
+skip_library=0
 while [ $# -gt 0 ]; do
     case $1 in
     --build) build=$2; shift 2 ;;
@@ -39,6 +44,8 @@ while [ $# -gt 0 ]; do
     --profile) profile=1; shift ;;
     --skip-apply) skip_apply=1; shift ;;
     --skip-reports) skip_reports=1; shift ;;
+    --skip-builder) skip_builder=1; shift ;;
+    --skip-library) skip_library=1; shift ;;
     *) sed -n '2,/^set -e/p' "$0" | sed 's/^# \{0,1\}//; /^set -e/d' >&2; exit 2 ;;
     esac
 done
@@ -48,7 +55,7 @@ step() { echo "== $(date -u +%H:%M:%S) $*" >&2; }
 step "building in $build"
 cmake -S "$src" -B "$build" -DDELTAMAINT_BENCH=ON -DBUILD_TESTING=OFF \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j2 --target applyKestro bench_library runstat parse_memory >/dev/null
+cmake --build "$build" -j2 --target applyKestro makeKestroBundle bench_library runstat parse_memory >/dev/null
 build=$(cd "$build" && pwd -P)
 out=$build/bench-out
 mkdir -p "$out"
@@ -82,6 +89,13 @@ if [ $skip_apply = 0 ]; then
     sandbox bash "$src/bench/sandbox-apply.sh" /share/apply "$pairs" "$runs" "$profile" $variants
 fi
 
+if [ $skip_builder = 0 ]; then
+    step "makeKestroBundle, and its bundle against one process per script line: $pairs pairs (in the sandbox)"
+    rm -rf "$out/builder"
+    sandbox bash "$src/bench/sandbox-builder.sh" /share/builder "$pairs" "$runs"
+fi
+
+if [ $skip_library = 0 ]; then
 step "parser and stanza-table benchmarks"
 # Google Benchmark's CSV form takes one set of counters per run: the parser
 # and the stanza table are run apart and their tables joined.  The parser
@@ -107,6 +121,7 @@ largest=""
 if [ -n "$largest" ]; then
     read -r _ prefix file <<<"$largest"
     "$build/bench/parse_memory" "$out/reports/$file" "$prefix" >"$out/parse-memory.txt"
+fi
 fi
 
 echo "- finished: $(date -u '+%Y-%m-%d %H:%M UTC'), load average $(cut -d' ' -f1-3 /proc/loadavg)" >>"$out/machine.txt"

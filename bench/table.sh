@@ -74,6 +74,58 @@ else
 fi
 echo
 
+builder=$out/builder
+echo "## 1b. The builder's bundle against the same change set with one process per script line (256 MB ext3 image, 10,240 files)"
+echo
+if [ -s "$builder/pairs.txt" ]; then
+    # Each line: pair=N batched wall_ms=.. ... perline wall_ms=.. ... load=..
+    walls() { sed "s/.* $1 //; s/ \(batched\|perline\) .*//" "$builder/pairs.txt" | grep -o 'wall_ms=[0-9.]*' | cut -d= -f2; }
+    a=$(walls batched | median)
+    b=$(walls perline | median)
+    pair_ratios=$(paste <(walls perline) <(walls batched) | awk '{ printf "%.2f ", $1 / $2 }')
+    # share KIND: the two scripts' time and share of the run, one line a traced run.
+    share() {
+        local f w
+        for f in "$builder"/cmds-"$1"-*.tsv; do
+            w=${f/cmds-/wall-}
+            awk -F'\t' -v wall="$(cat "${w%.tsv}.txt")" '$4 ~ /maint_cmd_bash[12] >/ { s += ($2 - $1) * 1000 }
+                END { printf "%.0f ms, %.1f %%\n", s, 100 * s / wall }' "$f"
+        done | paste -sd';' | sed 's/;/; /g'
+    }
+    echo "| measure | builder's bundle | one process per line |"
+    echo "|---|---:|---:|"
+    echo "| script lines (maint_cmd_bash1 + maint_cmd_bash2, without comments) | $(cat "$builder"/batched-maint_cmd_bash* | grep -vc '^#') | $(cat "$builder"/perline-maint_cmd_bash* | grep -vc '^#') |"
+    echo "| median wall time of the apply run, $(wc -l <"$builder/pairs.txt") alternating pairs | $a ms | $b ms |"
+    echo "| the two scripts in traced runs: ms and share of the run (%), each run | $(share batched) | $(share perline) |"
+    echo
+    echo "Ratio of the median wall times, one process per line / builder's bundle (goal >= 1.3): $(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.2f", b / a }');"
+    echo "ratios of the pairs: ${pair_ratios}; load average during the pairs: $(grep -o 'load=[0-9.]*' "$builder/pairs.txt" | cut -d= -f2 | tr '\n' ' ')."
+    echo
+    echo "## 1c. makeKestroBundle on that image and change set"
+    echo
+    bwall() { grep "mode=$1 " "$builder/builds.txt" | grep -o 'wall_ms=[0-9.]*' | cut -d= -f2; }
+    echo "| run | wall time, each build (ms) | median |"
+    echo "|---|---|---:|"
+    for m in verify no-verify; do
+        echo "| makeKestroBundle $([ $m = verify ] && echo "(verifying apply run)" || echo "--no-verify") | $(bwall $m | tr '\n' ' ')| $(bwall $m | median) ms |"
+    done
+    echo
+    echo "Where one build with the verifying apply run goes (traced under strace; whole run $(xargs printf '%.0f' <"$builder/build-wall.txt") ms):"
+    echo
+    echo "| step | ms | share |"
+    echo "|---|---:|---:|"
+    awk -F'\t' -f "$here/builder-labels.awk" "$builder/build-cmds.tsv" | sort -t$'\t' -k2,2nr |
+        awk -F'\t' -v wall="$(cat "$builder/build-wall.txt")" '
+            $1 == "all commands" { all = $2; next }
+            { printf "| %s | %d | %.1f %% |\n", $1, $2, 100 * $2 / wall }
+            END { printf "| the builder process itself (reading, comparing and planning trees, writing; between commands) | %d | %.1f %% |\n", wall - all, 100 * (wall - all) / wall }'
+    echo
+    echo "Loads during the builds: $(grep -o 'load=[0-9.]*' "$builder/builds.txt" | cut -d= -f2 | tr '\n' ' ')"
+else
+    echo "(no builder measurements)"
+fi
+echo
+
 echo "## 2. Time per command (ms, median of the traced runs; 10,240 files, ext3)"
 echo
 labels=(

@@ -57,10 +57,6 @@ extern bool bbInChild;
 // Runs `cmd`, whose output goes to `output`; a non-zero status ends the run
 // with `failure`, a whole sentence whose %s receives "rc = N".
 void bbRunOrFail(const char* cmd, const char* output, const char* failure);
-// The older form, "Fatal error: %s failed (rc = N)." naming `what`: it puts
-// an English phrase into a translated sentence; the payload packing still
-// uses it until it moves to bbRunOrFail.
-void bbRunChecked(const char* cmd, const char* what, const char* output);
 // "W/name".
 std::string bbPath(const char* name);
 
@@ -139,6 +135,26 @@ ChangePlan planChanges(const Tree& oldTree, const Tree& newTree);
 std::vector<std::string> payloadOrder(const std::set<std::string>& payload);
 
 // ---------------------------------------------------------------------------
+// The scripts' command lines
+// ---------------------------------------------------------------------------
+
+// Each command line of a script names as many objects as fit in this many
+// bytes (the whole line with its newline): far fewer processes than one
+// command per object, and far below the kernel's limits on arguments and
+// what bash reads comfortably.
+const size_t SCRIPT_LINE_BYTES = 32768;
+
+// maint_cmd_bash1: "rm -rf --" lines for every removed object whose
+// directory is not removed as well.
+std::vector<std::string> removalLines(const std::set<std::string>& remove, size_t budget);
+// maint_cmd_bash2: "chown -h UID:GID --" lines, one group of lines for each
+// owner and group, then "chmod MODE --" lines, one group for each mode, for
+// every object but symbolic links.  Every chown comes before every chmod:
+// a chown clears the set-id bits that the chmod sets.
+std::vector<std::string> fixLines(const std::set<std::string>& fix, const Tree& newTree,
+                                  size_t budget);
+
+// ---------------------------------------------------------------------------
 // Steps
 // ---------------------------------------------------------------------------
 
@@ -157,7 +173,8 @@ void findDifferences();
 void writeBundleFiles(const ChangePlan& plan, const Tree& newTree);
 // Builds the expected new image as the apply run will, checks it against
 // the wanted tree, and writes the checker's database of it; returns the
-// number of objects the checker scanned.
+// number of objects in it (checked here against the image under
+// --no-verify; the verifying apply run checks them otherwise).
 long buildExpectedImage(const Tree& newTree);
 // The whole build in the private root (child process body).
 void buildInPrivateRoot();

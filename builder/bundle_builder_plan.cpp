@@ -4,11 +4,15 @@
 // The lists say what the checker saw; the trees complete what its policy
 // cannot see: hard-link groups that formed or split, device numbers, kinds
 // of object it does not tell apart, and the top-level hidden entries that
-// the apply run's copy of the old tree drops.
+// the apply run's copy of the old tree drops.  Also the order of the
+// payload and the scripts' command lines, each naming many objects.
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <utility>
 
 #include "bundle_builder.h"
 #include "maint.h"
@@ -180,4 +184,72 @@ std::vector<std::string> payloadOrder(const std::set<std::string>& payload) {
   std::vector<std::string> order(payload.begin(), payload.end());
   std::sort(order.begin(), order.end(), componentLess);
   return order;
+}
+
+// './path' for a script line, single-quoted; the root is './'.  A quote
+// inside a name ends the quoting, is escaped and quoting resumes (names
+// with quotes are refused before this, but the line stays one name).
+static std::string quoted(const std::string& rel) {
+  std::string text = "'./";
+  for (char c : rel) text += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return text + "'";
+}
+
+// Appends lines of `command` followed by the quoted names, as many names a
+// line as fit in `budget` bytes with the newline; a name that alone would
+// not fit still gets a line of its own.
+static void batch(std::vector<std::string>& lines, const std::string& command,
+                  const std::vector<std::string>& rels, size_t budget) {
+  std::string line;
+  for (const std::string& rel : rels) {
+    std::string name = " " + quoted(rel);
+    if (!line.empty() && line.size() + name.size() + 1 > budget) {
+      lines.push_back(line);
+      line.clear();
+    }
+    if (line.empty()) line = command;
+    line += name;
+  }
+  if (!line.empty()) lines.push_back(line);
+}
+
+// True when a directory above `rel` is removed already.
+static bool parentRemoved(const std::set<std::string>& remove, const std::string& rel) {
+  for (size_t slash = rel.find('/'); slash != std::string::npos; slash = rel.find('/', slash + 1)) {
+    if (remove.count(rel.substr(0, slash))) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> removalLines(const std::set<std::string>& remove, size_t budget) {
+  std::vector<std::string> names;
+  for (const std::string& rel : remove) {
+    if (!parentRemoved(remove, rel)) names.push_back(rel);
+  }
+  std::vector<std::string> lines;
+  batch(lines, "rm -rf --", names, budget);
+  return lines;
+}
+
+std::vector<std::string> fixLines(const std::set<std::string>& fix, const Tree& newTree,
+                                  size_t budget) {
+  std::map<std::pair<uid_t, gid_t>, std::vector<std::string>> owners;
+  std::map<mode_t, std::vector<std::string>> modes;
+  for (const std::string& rel : fix) {
+    const TreeEntry& e = newTree.at(rel);
+    owners[{e.uid, e.gid}].push_back(rel);
+    if (!S_ISLNK(e.mode)) modes[e.mode & 07777].push_back(rel);
+  }
+  std::vector<std::string> lines;
+  char command[64];
+  for (const auto& group : owners) {
+    snprintf(command, sizeof command, "chown -h %u:%u --", static_cast<unsigned>(group.first.first),
+             static_cast<unsigned>(group.first.second));
+    batch(lines, command, group.second, budget);
+  }
+  for (const auto& group : modes) {
+    snprintf(command, sizeof command, "chmod %04o --", static_cast<unsigned>(group.first));
+    batch(lines, command, group.second, budget);
+  }
+  return lines;
 }

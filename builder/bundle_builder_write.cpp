@@ -1,9 +1,9 @@
 // bundle_builder_write.cpp - writes the bundle's members from the change
 // plan: maint_cmd_bash1 (removals), maint_cmd_bash2 (owners, groups and
 // modes of the wanted tree), maintData (the six keys), and the payload
-// archive maint.tar.bz2 with numeric owners, modes and times.  Paths in the
-// scripts are relative to the image root they run in and single-quoted;
-// only names that safeTreeName accepts ever get here.
+// archive maint.tar.bz2 with numeric owners, modes and times.  The
+// scripts' lines (removalLines, fixLines) name many objects each; only
+// names that safeTreeName accepts ever get here.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -13,9 +13,6 @@
 #include "bundle_builder.h"
 #include "maint.h"
 #include "owned.h"
-
-// './path' for a script line; the root is './'.
-static std::string quoted(const std::string& rel) { return "'./" + rel + "'"; }
 
 static OwnedFile openMember(const std::string& path) {
   OwnedFile f(fopen(path.c_str(), "w"));
@@ -31,44 +28,12 @@ static void closeMember(OwnedFile f, const std::string& path, mode_t mode) {
   }
 }
 
-// True when a directory above `rel` is removed already.
-static bool parentRemoved(const std::set<std::string>& remove, const std::string& rel) {
-  for (size_t slash = rel.find('/'); slash != std::string::npos; slash = rel.find('/', slash + 1)) {
-    if (remove.count(rel.substr(0, slash))) return true;
-  }
-  return false;
-}
-
-static void writeRemovals(const ChangePlan& plan, const std::string& path) {
+// A script: "#!/bin/bash", the comment `about`, the lines.
+static void writeScript(const std::string& path, const char* about,
+                        const std::vector<std::string>& lines) {
   OwnedFile f = openMember(path);
-  fputs(
-      "#!/bin/bash\n"
-      "# Removes the files and directories that the new image no longer has and\n"
-      "# those the payload replaces; runs in the new image's root.\n",
-      f.get());
-  for (const std::string& rel : plan.remove) {
-    if (!parentRemoved(plan.remove, rel)) fprintf(f.get(), "rm -rf -- %s\n", quoted(rel).c_str());
-  }
-  closeMember(std::move(f), path, 0755);
-}
-
-// chown before chmod: chown clears the set-id bits that chmod then sets.
-static void writeFixes(const ChangePlan& plan, const Tree& newTree, const std::string& path) {
-  OwnedFile f = openMember(path);
-  fputs(
-      "#!/bin/bash\n"
-      "# Sets owners, groups and modes to those of the wanted tree; runs in the new\n"
-      "# image's root.  Symbolic links are changed themselves, never followed.\n",
-      f.get());
-  for (const std::string& rel : plan.fix) {
-    const TreeEntry& e = newTree.at(rel);
-    fprintf(f.get(), "chown -h %u:%u -- %s\n", static_cast<unsigned>(e.uid),
-            static_cast<unsigned>(e.gid), quoted(rel).c_str());
-    if (!S_ISLNK(e.mode)) {
-      fprintf(f.get(), "chmod %04o -- %s\n", static_cast<unsigned>(e.mode & 07777),
-              quoted(rel).c_str());
-    }
-  }
+  fprintf(f.get(), "#!/bin/bash\n%s", about);
+  for (const std::string& line : lines) fprintf(f.get(), "%s\n", line.c_str());
   closeMember(std::move(f), path, 0755);
 }
 
@@ -96,8 +61,14 @@ static void writePayloadList(const ChangePlan& plan, const std::string& path) {
 void writeBundleFiles(const ChangePlan& plan, const Tree& newTree) {
   methodTrace trace("writeBundleFiles");
   std::string control = bbPath("control");
-  writeRemovals(plan, control + "/maint_cmd_bash1");
-  writeFixes(plan, newTree, control + "/maint_cmd_bash2");
+  writeScript(control + "/maint_cmd_bash1",
+              "# Removes the files and directories that the new image no longer has and\n"
+              "# those the payload replaces; runs in the new image's root.\n",
+              removalLines(plan.remove, SCRIPT_LINE_BYTES));
+  writeScript(control + "/maint_cmd_bash2",
+              "# Sets owners, groups and modes to those of the wanted tree; runs in the new\n"
+              "# image's root.  Symbolic links are changed themselves, never followed.\n",
+              fixLines(plan.fix, newTree, SCRIPT_LINE_BYTES));
   writeMaintData(control + "/maintData");
   std::string list = bbPath("payload.list");
   writePayloadList(plan, list);
@@ -119,5 +90,5 @@ void writeBundleFiles(const ChangePlan& plan, const Tree& newTree) {
                  "--verbatim-files-from -T %s >%s 2>&1",
                  bbPath("maint.tar.bz2").c_str(), bbPath("wanted").c_str(), list.c_str(),
                  out.c_str());
-  bbRunChecked(cmd, "Packing the payload", out.c_str());
+  bbRunOrFail(cmd, out.c_str(), "Fatal error: Packing the payload failed (%s).");
 }

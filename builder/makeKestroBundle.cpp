@@ -73,12 +73,6 @@ void bbRunOrFail(const char* cmd, const char* output, const char* failure) {
   if (!status.empty()) bbFailWithOutput(output, failure, status.c_str());
 }
 
-void bbRunChecked(const char* cmd, const char* what, const char* output) {
-  std::string status = runForStatus(cmd, output);
-  if (!status.empty())
-    bbFailWithOutput(output, "Fatal error: %s failed (%s).", what, status.c_str());
-}
-
 static void usage() {
   console(' ', " ");
   console('I', gettext("usage: makeKestroBundle [-M] [-o BUNDLE.tar] [--size MB] [--inodes N]"));

@@ -1,7 +1,7 @@
 // Tests of the bundle builder's pure logic: the names it refuses and how it
 // shows them, reading a tree, hard-link groups, the comparison of two trees,
-// the change plan from the checker's lists and the trees, and the order of
-// the payload.
+// the change plan from the checker's lists and the trees, the order of
+// the payload and the scripts' command lines.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -218,4 +218,38 @@ TEST(Builder, ChangePlan) {
 TEST(Builder, PayloadOrderPutsEveryDirectoryBeforeItsContents) {
   EXPECT_EQ((std::vector<std::string>{".x", "a", "a/b", "a/b/c", "a b", "a b/c", "a-b", "b"}),
             payloadOrder({"b", "a-b", "a b/c", "a b", "a/b/c", "a/b", "a", ".x"}));
+}
+
+TEST(Builder, ScriptLines) {
+  for (const Row& c : caseRows("script-lines")) {
+    std::set<std::string> names;
+    Tree tree;
+    for (const std::string& item : lines(c[2])) {
+      unsigned uid = 0, gid = 0, mode = 0;
+      int at = 0;
+      char kind = 'f';
+      if (c[0] == "bash2") sscanf(item.c_str(), "%c %u:%u %o %n", &kind, &uid, &gid, &mode, &at);
+      std::string rel = item.substr(static_cast<size_t>(at));
+      names.insert(rel);
+      mode |= kind == 'd' ? S_IFDIR : kind == 'l' ? S_IFLNK : S_IFREG;
+      tree[rel] = owned(node(mode), uid, gid);
+    }
+    size_t budget = std::stoul(c[1]);
+    Lines made = c[0] == "bash1" ? removalLines(names, budget) : fixLines(names, tree, budget);
+    EXPECT_EQ(lines(c[3]), made) << c[0] << " " << c[2];
+  }
+  // Cut at the budget: 2,000 names, 206 bytes quoted, 159 a line, in order.
+  std::set<std::string> many;
+  std::string all;
+  for (int i = 1000; i < 3000; ++i) {
+    all += " './" + *many.insert(std::to_string(i) + std::string(196, 'n')).first + "'";
+  }
+  Lines cut = removalLines(many, SCRIPT_LINE_BYTES);
+  EXPECT_EQ(13u, cut.size());
+  std::string joined;
+  for (const std::string& line : cut) {
+    EXPECT_LE(line.size() + 1, SCRIPT_LINE_BYTES);
+    joined += line.substr(9);
+  }
+  EXPECT_EQ(all, joined);
 }
