@@ -131,7 +131,12 @@ static void removeControlFile(const char* name) {
 }
 
 void applyMaintToNewImage() {
+  // The scripts and the unpack below name everything relative to the new
+  // image's root: anywhere else they would change the wrong tree.
   if (chdir(newimagedir) != 0) {
+    logAndConsole('E', "Fatal Error: Unable to change to the new image's root %s.", newimagedir,
+                  strerror(errno));
+    failAfterCleanup();
   }
   char cmd[MAINT_BUFF];
   logOnly("", "Cleaning out deleted/changed files/directories from the new image.");
