@@ -2,7 +2,6 @@
 // images with their records and the run lock, each a row of
 // tests/data/cases/status.tsv, shown as text and as JSON; and the newest
 // stanza of one bundle as a name finds it.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,39 +9,32 @@
 #include <utime.h>
 
 #include <cstdlib>
-#include <ctime>
-#include <memory>
 #include <regex>
 #include <string>
 
+#include "maint.h"
 #include "status.h"
 #include "support.h"
 
 namespace {
 
-// A process that holds the run lock as applyKestro does until it is ended.
-struct LockHolder {
-  pid_t pid = 0;
-  explicit LockHolder(const std::string& path) {
-    int ready[2];
-    if (pipe(ready) != 0) return;
-    pid = fork();
-    if (pid == 0) {
-      int fd = open(path.c_str(), O_WRONLY | O_CREAT, 0700);
-      if (fd >= 0 && lockf(fd, F_TLOCK, 0) == 0 && write(ready[1], "x", 1) == 1) pause();
-      _exit(1);
-    }
-    char c;
-    if (read(ready[0], &c, 1) != 1) pid = 0;
-    close(ready[0]);
-    close(ready[1]);
+// A child that holds the run lock, taken through the library as
+// applyKestro takes it; its process id, or 0.
+pid_t holdLock(const std::string& path) {
+  int ready[2];
+  if (pipe(ready) != 0) return 0;
+  pid_t pid = fork();
+  if (pid == 0) {
+    getMaintLock(path.c_str(), "test");
+    if (write(ready[1], "x", 1) == 1) pause();
+    _exit(0);
   }
-  ~LockHolder() {
-    if (pid <= 0) return;
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-};
+  char c;
+  bool held = read(ready[0], &c, 1) == 1;
+  close(ready[0]);
+  close(ready[1]);
+  return held ? pid : 0;
+}
 
 // Columns: what, stanza file ("~": none), files of the image directory
 // ("NAME" or "NAME=CONTENT", ";" between them, all dated 1970), the lock
@@ -66,15 +58,18 @@ TEST(Status, PreparedServers) {
       utime(path.c_str(), &epoch);
     }
     if (c[3] == "free") writeWholeFile(places.lockFile, "");
-    std::unique_ptr<LockHolder> holder;
-    if (c[3] == "held") holder = std::make_unique<LockHolder>(places.lockFile);
+    pid_t holder = c[3] == "held" ? holdLock(places.lockFile) : 0;
     ServerStatus status;
     std::string error;
     std::string text = gatherStatus(places, status, error)
                            ? statusText(places, status) + statusJson(places, status).dump()
                            : "error: " + error;
     text = std::regex_replace(text, std::regex(dir.dir()), "D");
-    if (holder) text = std::regex_replace(text, std::regex(std::to_string(holder->pid)), "P");
+    if (holder) {
+      text = std::regex_replace(text, std::regex(std::to_string(holder)), "P");
+      kill(holder, SIGKILL);
+      waitpid(holder, nullptr, 0);
+    }
     EXPECT_EQ(c[4] + c[5], text) << c[0];
     if (!c[6].empty()) {
       EXPECT_EQ(c[7], bundleText(c[6], findBundle(status, c[6]))) << c[0];
