@@ -1,17 +1,11 @@
 #!/usr/bin/env bash
-# The rollout scenario: deploy/ansible's playbook, run by real Ansible over
-# real ssh, applying the plain apply fixture to three store servers of this
-# machine.  Each server is a throwaway root (root.sh) with its own
-# /var/maint and /tftpboot/image, applyKestro and kestroStatus installed,
-# and its own sshd on 127.0.0.1, reached with a key made for the test; the
-# control machine is a root of its own, so the host's /root and /etc/ssh
-# never change.  What the scenario sees is compared with rollout.expect.
-#
-#   rollout.sh                    the scenario; 77 (reason on stderr) when it
-#                                 cannot run here, 1 then under
-#                                 DELTAMAINT_REQUIRE_E2E=1
-#   rollout.sh --server PORT      (in a root) one store server, until /share/stop
-#   rollout.sh --control PORT...  (in a root) the rollouts, printing what they did
+# The rollout scenario: deploy/ansible's playbook, real Ansible over real
+# ssh, rolls the plain apply fixture out to three store servers, each a
+# throwaway root (root.sh) with its own /var/maint, /tftpboot/image and sshd
+# on 127.0.0.1, reached with a key made for the test, from a control root;
+# what it sees is compared with rollout.expect.  Exit 77 (1 under
+# DELTAMAINT_REQUIRE_E2E=1) with a reason when it cannot run here.
+#   rollout.sh --server PORT | --control PORT...   the parts run in the roots
 set -uo pipefail
 self=$(readlink -f "$0")
 e2e=${self%/*}
@@ -21,25 +15,23 @@ fixture=$build/fixtures/apply/plain
 SSH_OPTS="-o StrictHostKeyChecking=no -o UserKnownHostsFile=/dev/null -o LogLevel=ERROR"
 
 # Ends the processes of this root that left its session (ssh sessions,
-# detached jobs), so that nothing outlives the root.
+# detached jobs): nothing outlives the root.
 sweep() {
-    local ns sid pid psid
-    ns=$(readlink /proc/self/ns/mnt)
-    sid=$(ps -o sid= $$)
+    local ns pid psid sid
+    ns=$(readlink /proc/self/ns/mnt) && read -r sid < <(ps -o sid= $$)
     ps -eo pid=,sid= | while read -r pid psid; do
-        [ "$psid" != "$sid" ] && [ "$(readlink "/proc/$pid/ns/mnt" 2>/dev/null)" = "$ns" ] &&
-            kill -KILL "$pid" 2>/dev/null
-    done
+        [ "$psid" != "$sid" ] && [ "$(readlink "/proc/$pid/ns/mnt")" = "$ns" ] && kill -KILL "$pid"
+    done 2>/dev/null
 }
 
 server() {
+    readlink /proc/self/ns/mnt >/share/ns
     mkdir -p /tftpboot/image /root/.ssh /run/sshd && chmod 700 /root/.ssh &&
         cp "$fixture"/pos-* /tftpboot/image/ &&
         install -m 755 "$build/applyKestro" "$build/status/kestroStatus" /usr/sbin/ &&
         install -m 600 /share/key.pub /root/.ssh/authorized_keys && ssh-keygen -q -A || exit 1
     /usr/sbin/sshd -D -e -o "ListenAddress=127.0.0.1:$1" -o UsePAM=no -o PasswordAuthentication=no \
-        -o PermitRootLogin=prohibit-password 2>/share/sshd.log &
-    local sshd=$!
+        -o PermitRootLogin=prohibit-password 2>/share/sshd.log & sshd=$!
     until (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; do sleep 0.1; done
     touch /share/ready
     until [ -e /share/stop ]; do sleep 0.2; done
@@ -51,12 +43,9 @@ server() {
 # and its state as kestroStatus gives it.
 on() { local n=$1; shift; ssh $SSH_OPTS -o ControlMaster=no -i /share/key -p "${ports[n]}" root@127.0.0.1 "$@"; }
 fingerprints() {
-    for n in 1 2 3; do
-        on "$n" 'find /var/maint /var/log/maint /tftpboot -printf "%p %s %T@\n" 2>/dev/null | sort | md5sum'
-    done | md5sum
+    for n in 1 2 3; do on "$n" 'find /var/maint /var/log/maint /tftpboot -printf "%p %s %T@\n" | sort | md5sum'; done 2>/dev/null | md5sum
 }
 stores() {
-    local n
     for n in 1 2 3; do
         echo "store$n: $(on "$n" "kestroStatus $1; echo exit \$?; test -d /var/maint || echo no /var/maint;
             echo stanzas \$(cat /var/maint/clientinstall.bundles 2>/dev/null | grep -c {); ls /tftpboot/image" | xargs)"
@@ -76,17 +65,13 @@ playbook() {
 }
 
 control() {
+    readlink /proc/self/ns/mnt >/share/ns
     ports=([1]=$1 [2]=$2 [3]=$3)
-    {
-        echo "[store_servers]"
-        for n in 1 2 3; do echo "store$n ansible_port=${ports[n]}"; done
-        echo "[store_servers:vars]"
-        printf '%s\n' ansible_host=127.0.0.1 ansible_user=root ansible_ssh_private_key_file=/share/key \
-            ansible_python_interpreter=/usr/bin/python3
-    } >/tmp/inventory.ini
+    printf '%s\n' "[store_servers]" "store1 ansible_port=$1" "store2 ansible_port=$2" "store3 ansible_port=$3" \
+        "[store_servers:vars]" ansible_host=127.0.0.1 ansible_user=root ansible_ssh_private_key_file=/share/key \
+        ansible_python_interpreter=/usr/bin/python3 >/tmp/inventory.ini
     cp "$fixture/b.tar" /share/b.tar
-    local before
-    before=$(fingerprints)
+    local before=$(fingerprints)
     playbook check-mode --check
     [ "$(fingerprints)" = "$before" ] && echo "nothing changed" || echo "stores changed"
     on 2 mv /tftpboot/image/pos-2.1-20060105 /root/
@@ -98,9 +83,7 @@ control() {
     # A signed bundle: the keyrings of stores 1 and 3 hold its key, store 2's
     # another one.
     cp /share/b.tar /share/s.tar
-    for key in signing other; do
-        openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "/tmp/$key.key" 2>/dev/null
-    done
+    for key in signing other; do openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "/tmp/$key.key"; done
     openssl dgst -sha256 -sign /tmp/signing.key -out /share/s.tar.sig /share/s.tar
     for n in 1 2 3; do
         openssl pkey -in "/tmp/$([ "$n" = 2 ] && echo other || echo signing).key" -pubout |
@@ -118,19 +101,19 @@ host_state() {
     ls -d /var/maint /var/log/maint /tftpboot /tmp/maint_zor /etc/maint 2>&1
     find /root/.ssh /etc/ssh -printf '%p %s %T@\n' 2>&1 | sort | md5sum
     ss -ltnH | awk '{ print $4 }' | sort
-    pgrep -x sshd
 }
-
-cannot() {
-    echo "rollout.sh: cannot run: $*" >&2
-    [ "${DELTAMAINT_REQUIRE_E2E:-}" = 1 ] && exit 1
-    exit 77
+# Processes still in the mount namespace of a store or the control machine.
+leftovers() {
+    for p in /proc/[0-9]*; do
+        grep -qxF "$(readlink "$p/ns/mnt")" "$t"/s[0-2]/ns "$t/c/ns" && echo "left running: $(tr '\0' ' ' <"$p/cmdline")"
+    done 2>/dev/null
 }
+cannot() { echo "rollout.sh: cannot run: $*" >&2; [ "${DELTAMAINT_REQUIRE_E2E:-}" = 1 ] && exit 1; exit 77; }
 
 stop_stores() { local d; for d in "$t"/s[0-2]/; do touch "${d}stop"; done; }
 
 scenario() {
-    local t n before ports=() servers=()
+    local n before ports=() servers=()
     for n in ansible-playbook sshd ssh ssh-keygen ss; do
         command -v "$n" >/dev/null || cannot "$n is not installed (scripts/setup.sh installs it)"
     done
@@ -157,14 +140,11 @@ scenario() {
     bash "$e2e/root.sh" -t 1500 "$t/c" bash "$self" --control "${ports[@]}" >"$t/seen" 2>&1
     stop_stores
     wait "${servers[@]}"
-    cat "$t"/s*/.leaks "$t/c/.leaks" >>"$t/seen"
+    { cat "$t"/s*/.leaks "$t/c/.leaks"; leftovers; } >>"$t/seen"
     [ "$(host_state)" = "$before" ] || { echo "the host changed:"; diff <(echo "$before") <(host_state); } >>"$t/seen"
     # Dates, times and run times vary.
     sed -E -i 's#[0-9]{4}/[0-9]{2}/[0-9]{2}-[0-9:]{8}#DATE#g; s#[0-9]+:[0-9]{2}:[0-9]{2}#TIME#g' "$t/seen"
-    if ! diff -u "$e2e/rollout.expect" "$t/seen"; then
-        for log in "$t"/c/*.log; do echo "== $log"; cat "$log"; done
-        exit 1
-    fi
+    diff -u "$e2e/rollout.expect" "$t/seen" || { tail -n +1 "$t"/c/*.log; exit 1; }
 }
 
 case "${1:-}" in
