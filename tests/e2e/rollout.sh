@@ -114,7 +114,7 @@ stop_stores() { local d; for d in "$t"/s[0-2]/; do touch "${d}stop"; done; }
 
 scenario() {
     local n before ports=() servers=()
-    for n in ansible-playbook sshd ssh ssh-keygen ss; do
+    for n in ansible-playbook sshd ssh ssh-keygen ss openssl; do
         command -v "$n" >/dev/null || cannot "$n is not installed (scripts/setup.sh installs it)"
     done
     bash "$e2e/root.sh" --check || cannot "no throwaway root here"
