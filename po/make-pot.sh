@@ -42,7 +42,10 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/dm-pot.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
 cd "$source_dir"
-sources=("$@" po/indirect-messages.cpp)
+# Sources of targets defined in subdirectories come with absolute paths:
+# every location in the template is relative to the source tree.
+sources=()
+for s in "$@" po/indirect-messages.cpp; do sources+=("$(realpath -m --relative-to=. "$s")"); done
 xgettext --language=C++ --from-code=UTF-8 "${keywords[@]}" \
     --add-comments=TRANSLATORS: --add-location=file \
     --package-name=deltamaint --package-version="${version:-0}" \

@@ -18,6 +18,7 @@ packages=(
     tripwire rpm logrotate gettext locales groff-base man-db
     tar gzip bzip2 e2fsprogs util-linux mount coreutils findutils grep sed procps
     clang libclang-rt-14-dev valgrind
+    nlohmann-json3-dev ansible-core ansible-lint openssh-server openssh-client
 )
 export DEBIAN_FRONTEND=noninteractive
 echo "== installing packages"

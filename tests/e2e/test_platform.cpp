@@ -107,7 +107,7 @@ TEST_F(E2E, InstallManualPagesAndRpmPackage) {
 b=$DM_BINARY_DIR; DESTDIR=/tmp/inst cmake --install "$b" --prefix /usr >/dev/null && cd /tmp/inst
 find . ! -type d -printf '%P %m\n' | sort; cmp usr/sbin/applyKestro "$TOOL" && echo same tool
 cmp usr/share/locale/de/LC_MESSAGES/applyKestro.mo "$b/locale/de/LC_MESSAGES/applyKestro.mo" && echo same catalogue
-for p in applyKestro makeKestroBundle; do
+for p in applyKestro makeKestroBundle kestroStatus; do
   zcat usr/share/man/man8/$p.8.gz | cmp - "$DM_SOURCE_DIR/man/$p.8"; groff -man -ww -z "$DM_SOURCE_DIR/man/$p.8" 2>&1
   MANWIDTH=80 man --warnings -l usr/share/man/man8/$p.8.gz 2>&1 >/dev/null; echo "$p page"
 done
