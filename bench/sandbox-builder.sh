@@ -115,5 +115,3 @@ for ((r = 1; r <= runs; r++)); do
     done
 done
 bi_drop 256 plain
-# Every mount of bi_make is undone: nothing is left for the clean-up at exit.
-FX_MOUNTS=()

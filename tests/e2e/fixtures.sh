@@ -18,7 +18,8 @@ fx_cleanup() {
     local i
     wait
     for ((i = ${#FX_MOUNTS[@]} - 1; i >= 0; i--)); do
-        [ -n "${FX_MOUNTS[i]}" ] && umount "${FX_MOUNTS[i]}" 2>/dev/null || umount -l "${FX_MOUNTS[i]}"
+        [ -n "${FX_MOUNTS[i]}" ] || continue
+        umount "${FX_MOUNTS[i]}" 2>/dev/null || umount -l "${FX_MOUNTS[i]}"
     done
     [ -z "$FX_TMP" ] || rm -rf "$FX_TMP"
 }
