@@ -77,6 +77,10 @@ static pid_t lockHolder(const std::string& path) {
   return holder;
 }
 
+static bool endsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 // The checksum record of an image: the name up to its first ".gz", then
 // ".md5", as the apply run names it.
 static std::string recordName(const std::string& image) {
@@ -89,7 +93,7 @@ static void readImages(const std::string& dir, ServerStatus& status) {
     std::string name = entry.path().filename();
     struct stat st;
     if (lstat(entry.path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".md5") == 0) continue;
+    if (endsWith(name, ".md5")) continue;
     ImageStatus image;
     image.name = name;
     time_t when = st.st_mtime;
@@ -108,10 +112,6 @@ bool gatherStatus(const StatusPlaces& places, ServerStatus& status, std::string&
   status.lockHolder = lockHolder(places.lockFile);
   readImages(places.imageDir, status);
   return true;
-}
-
-static bool endsWith(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 static bool names(const std::string& header, const std::string& want, bool plain) {
