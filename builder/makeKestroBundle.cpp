@@ -59,18 +59,10 @@ static void refuseCommand(const char* cut) {
   bbFail("Fatal error: A command line would be longer than %s characters. Exiting.", "299");
 }
 
-// Runs `cmd`; "" when it succeeded (its output then copied into the log),
-// else "rc = N".
-static std::string runForStatus(const char* cmd, const char* output) {
-  int rc = runCommand(cmd);
-  if (rc != 0) return "rc = " + std::to_string(rc);
-  if (output) tmpfileToLog("    ", output);
-  return "";
-}
-
 void bbRunOrFail(const char* cmd, const char* output, const char* failure) {
-  std::string status = runForStatus(cmd, output);
-  if (!status.empty()) bbFailWithOutput(output, failure, status.c_str());
+  int rc = runCommand(cmd);
+  if (rc != 0) bbFailWithOutput(output, failure, ("rc = " + std::to_string(rc)).c_str());
+  if (output) tmpfileToLog("    ", output);
 }
 
 static void usage() {
